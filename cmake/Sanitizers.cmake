@@ -1,0 +1,6 @@
+if(WRENPOST_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                        -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+    add_compile_definitions(WRENPOST_SANITIZED=1)
+endif()
