@@ -1,0 +1,108 @@
+#pragma once
+// The POP3 client (RFC 1939 with APOP): one session for the whole run,
+// driving the program's one socket.
+
+#include "net/mail_socket.h"
+#include "net/session_host.h"
+#include "platform/messages.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace wp {
+
+// Login results.
+inline constexpr int kLoginOk = 1;
+inline constexpr int kLoginFailed = 0;     // connection failed or cancelled
+inline constexpr int kLoginUserRefused = 2;
+inline constexpr int kLoginPassRefused = 3;
+inline constexpr int kLoginNoApop = 4;     // APOP asked for, greeting without timestamp
+
+// Status ids the session posts.
+inline constexpr int IDS_CONNECTING = 10009;
+inline constexpr int IDS_LOGGING_IN = 10011;
+inline constexpr int IDS_SENDING_PASSWORD = 10012;
+inline constexpr int IDS_CONNECT_FAILED = 10105;
+inline constexpr int IDS_CANCELLED = 10106;
+inline constexpr int IDS_LOGIN_REFUSED = 10107;
+inline constexpr int IDS_NO_APOP = 10112;
+
+class CPop3Session : private MessageHandler {
+public:
+    explicit CPop3Session(CMailSocket& socket);
+    ~CPop3Session() override;
+    CPop3Session(const CPop3Session&) = delete;
+    CPop3Session& operator=(const CPop3Session&) = delete;
+
+    // Once per operation, on the user-interface thread: owner is the main
+    // frame's window (receiver of status texts and completion codes), host
+    // its cache and viewer hooks.
+    bool Prepare(Window* owner, SessionHost* host);
+    bool SetIdleWatch(bool on);
+    int Login();
+    // 1 "+OK", 0 failure / "-ERR" / cancelled, 2 busy (nothing sent).
+    std::int16_t Command(const char* text, int length, SessionHost* target);
+    int Noop(SessionHost* target = nullptr);
+    int Stat(SessionHost* target = nullptr);
+    int List(SessionHost* target = nullptr);
+    int Uidl(SessionHost* target = nullptr);
+    int Top(int messageNumber);
+    int Dele(int messageNumber);
+    int Retr(int messageNumber, SessionHost* target = nullptr);
+    int Quit(bool sendQuit);
+    void PostStatus(int id);
+
+    // Fills the login block (bounded copies; over-long values are cut).
+    void SetLogin(const char* hostText, std::uint16_t portNumber, const char* login, const char* pass,
+                  std::int32_t apop);
+
+    std::atomic<std::int32_t> busy{0};
+    std::int32_t bytesReceived = 0;
+    char host[256] = {};
+    std::uint16_t port = 0;
+    char loginId[40] = {};
+    char password[40] = {};
+    std::int32_t useApop = 0;
+    char commandText[512] = {};
+    char reply[CMailSocket::kBufferSize + 1] = {};
+    std::atomic<std::int16_t> cancel{0};
+    Window* frameWnd = nullptr;
+    std::int32_t loggedIn = 0;
+    std::atomic<std::int32_t> idleWatch{0};
+
+    // Reply kinds being read.
+    bool listing = false;
+    bool uidlListing = false;
+    bool topping = false;
+    bool retrieving = false;
+
+    // No byte for this long ends a connect or reply wait as a transport
+    // failure, so a stalled server cannot hang the program.
+    std::chrono::milliseconds inactivityTimeout{60000};
+
+    // The last transport failure in words (CP932), for whoever wants to show it.
+    const std::string& DetailText() const { return detailText_; }
+
+    CMailSocket& Socket() { return socket_; }
+    Window* OwnerWindow() const { return ownerWnd_; }
+
+private:
+    LResult HandleMessage(std::uint32_t msg, WParam wParam, LParam lParam) override;
+    void ReleaseEvent();
+    void TransportFailure(int stageTextId);
+    bool SendQuitIfDue();
+
+    CMailSocket& socket_;
+    Window* ownerWnd_ = nullptr;
+    SessionHost* host_ = nullptr;
+    std::unique_ptr<Window> notifyWnd_;
+    SocketEvent* event_ = nullptr;
+    bool quitDue_ = false;
+    std::string detailText_;
+};
+
+}  // namespace wp
