@@ -114,6 +114,10 @@ std::string Profile::GetString(std::string_view section, std::string_view name,
         QByteArray bytes = value.toByteArray();
         return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
+    if (value.typeId() == QMetaType::QStringList) {
+        // An unquoted comma in a hand-edited file splits the text; keep it whole.
+        return QStringToCp932Lossy(value.toStringList().join(QStringLiteral(", ")));
+    }
     return QStringToCp932Lossy(value.toString());
 }
 

@@ -143,6 +143,18 @@ TEST(Profile, AnyValueNameIsAValueOfItsOwn) {
     EXPECT_EQ(raw.childKeys().size(), static_cast<qsizetype>(names.size()));
 }
 
+// The file is the user's to edit: what a person writes there must read as
+// the text it looks like.
+TEST(Profile, HandEditedValuesReadAsWritten) {
+    TestFolder folder;
+    const std::string path = folder.Sub("edited.ini");
+    std::ofstream(path) << "[Settings]\nSaveFolder=/home/me/mail, old\nName=\xE8\xA1\xA8\xE7\xA4\xBA\nWidth=640\n";
+    Profile profile(path);
+    EXPECT_EQ(profile.GetString("Settings", "SaveFolder"), "/home/me/mail, old");
+    EXPECT_EQ(profile.GetString("Settings", "Name"), "\x95\x5C\x8E\xA6");  // UTF-8 in the file, CP932 inside
+    EXPECT_EQ(profile.GetInt("Settings", "Width", 0), 640);
+}
+
 TEST(Profile, SectionsNestAtBackslashes) {
     TestFolder folder;
     Profile profile(folder.Sub("p.ini"));
