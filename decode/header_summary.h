@@ -1,6 +1,9 @@
 #pragma once
 // What one mail's header block becomes for its row in the server list.
 
+#include "decode/header_fields.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -14,5 +17,15 @@ struct HeaderSummary {
     std::string date;         // display form
     std::uint32_t size = 0;   // octets, from LIST
 };
+
+// Summarises a header block as TOP n 0 returned it (status and terminating
+// lines included; not zero-terminated, and it ends at a zero byte inside).
+// report hears of invalid base64 characters, once per decoded value at most.
+HeaderSummary SummarizeHeader(const char* block, std::size_t length, std::uint32_t size, std::uint32_t id,
+                              const InvalidCharReport& report = {});
+
+// A Content-Type value that does not name plain text, or names it with
+// capitals, means the mail carries more than plain text.
+bool HasParts(std::string_view contentType);
 
 }  // namespace wp
