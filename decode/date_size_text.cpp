@@ -15,10 +15,11 @@ constexpr std::uint32_t kMega = 1048576;
 constexpr std::uint32_t kGiga = 1073741824;
 
 // CP932 texts of the status bar.
-constexpr std::string_view kSelectedMails = "\x8C\x8F\x82\xCC\xD2\xB0\xD9\x82\xF0\x91\x49\x91\xF0";  // 件のﾒｰﾙを選択
-constexpr std::string_view kBytes = "\xCA\xDE\xB2\xC4";          // ﾊﾞｲﾄ
-constexpr std::string_view kMailsOf = "\x8C\x8F\x92\x86";        // 件中
-constexpr std::string_view kMails = "\x8C\x8F";                  // 件
+constexpr std::string_view kSelectedMails =
+    "\x8C\x8F\x82\xCC\xD2\xB0\xD9\x82\xF0\x91\x49\x91\xF0";  // 件のﾒｰﾙを選択
+constexpr std::string_view kBytes = "\xCA\xDE\xB2\xC4";      // ﾊﾞｲﾄ
+constexpr std::string_view kMailsOf = "\x8C\x8F\x92\x86";    // 件中
+constexpr std::string_view kMails = "\x8C\x8F";              // 件
 
 constexpr std::string_view kMonths = "JANFEBMARAPRMAYJUNJULAUGSEPOCTNOVDEC";
 
@@ -29,7 +30,9 @@ constexpr std::size_t kMaxYear = 7;
 constexpr std::size_t kMaxTime = 19;
 constexpr std::size_t kMaxZone = 9;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view TrimLeadingBlanks(std::string_view text) {
     std::size_t i = 0;
@@ -127,8 +130,8 @@ void FormatDateText(std::string& value) {
         }
     }
 
-    const char monthText[] = {static_cast<char>('0' + monthNumber / 10), static_cast<char>('0' + monthNumber % 10),
-                              '\0'};
+    const char monthText[] = {static_cast<char>('0' + monthNumber / 10),
+                              static_cast<char>('0' + monthNumber % 10), '\0'};
     std::string result;
     result.reserve(year.size() + day.size() + time.size() + zone.size() + 8);
     result.append(year).append("/").append(monthText).append("/").append(day);
@@ -142,7 +145,9 @@ std::string SizeColumnText(std::uint32_t size) {
     return buffer;
 }
 
-std::string MailSizeText(std::uint32_t size) { return UnitText(size, "byte", "Kbyte", "Mbyte", "Gbyte"); }
+std::string MailSizeText(std::uint32_t size) {
+    return UnitText(size, "byte", "Kbyte", "Mbyte", "Gbyte");
+}
 
 ReceivedSizeView ReceivedSizeText(std::uint32_t received, std::uint32_t size, std::string_view currentText) {
     if (received > size) {
@@ -157,7 +162,8 @@ ReceivedSizeView ReceivedSizeText(std::uint32_t received, std::uint32_t size, st
         view.text.append("/").append(shown);
     }
     std::uint32_t step = size / kReceiveSteps;
-    view.position = step == 0 ? kReceiveSteps : static_cast<int>(std::min<std::uint32_t>(kReceiveSteps, received / step));
+    view.position =
+        step == 0 ? kReceiveSteps : static_cast<int>(std::min<std::uint32_t>(kReceiveSteps, received / step));
     return view;
 }
 

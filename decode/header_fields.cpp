@@ -1,9 +1,9 @@
 #include "decode/header_fields.h"
 
-#include "decode/jis_sjis.h"
-
 #include <array>
 #include <cstdint>
+
+#include "decode/jis_sjis.h"
 
 namespace wp {
 
@@ -12,11 +12,17 @@ namespace {
 constexpr std::size_t kWorkLimit = kHeaderWorkBuffer - 1;
 constexpr std::string_view::size_type npos = std::string_view::npos;
 
-std::string_view UpToZero(std::string_view text) { return text.substr(0, text.find('\0')); }
+std::string_view UpToZero(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
 
-bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+bool IsLineBreak(char c) {
+    return c == '\r' || c == '\n';
+}
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool StartsWithAnyCase(std::string_view text, std::string_view name) {
     if (text.size() < name.size()) {
@@ -33,8 +39,8 @@ bool StartsWithAnyCase(std::string_view text, std::string_view name) {
 enum class Continuation { None, Unfolded };
 
 struct FieldSpec {
-    std::string_view first;   // searched anywhere, after a CR LF
-    std::string_view atStart; // compared with the start of the text, any case
+    std::string_view first;                // searched anywhere, after a CR LF
+    std::string_view atStart;              // compared with the start of the text, any case
     std::array<std::string_view, 3> more;  // searched anywhere, in order
     bool skipOneAfterColon;
     Continuation continuation;
@@ -113,8 +119,8 @@ std::string ReadField(std::string_view rawText, const FieldSpec& spec, std::size
     return value;
 }
 
-const FieldSpec kSubject{"\r\nSubject:", "Subject:", {"\r\nSUBJECT:", "\r\nsubject:", {}}, true,
-                         Continuation::Unfolded};
+const FieldSpec kSubject{
+    "\r\nSubject:", "Subject:", {"\r\nSUBJECT:", "\r\nsubject:", {}}, true, Continuation::Unfolded};
 const FieldSpec kFrom{"\r\nFrom:", "From:", {"\r\nFROM:", "\r\nfrom:", {}}, false, Continuation::None};
 const FieldSpec kDate{"\r\nDate:", "Date:", {"\r\nDATE:", "\r\ndate:", {}}, false, Continuation::None};
 const FieldSpec kContentType{"\r\nContent-Type:",
@@ -136,8 +142,12 @@ constexpr std::size_t kQOpeningLength = 16;
 constexpr std::string_view kBOpenings[] = {"?ISO-2022-JP?B?", "?iso-2022-jp?B?"};
 constexpr std::size_t kBOpeningLength = 15;
 
-bool IsSjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool IsSjisTrail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
+bool IsSjisLead(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+bool IsSjisTrail(unsigned char c) {
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -192,7 +202,7 @@ std::size_t FindQOpening(std::string_view text, std::size_t from) {
 
 std::string DecodeQ(std::string_view text) {
     std::string bytes;
-    for (std::size_t i = 0; i < text.size() && bytes.size() < kWorkLimit; ++i) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (c == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
             bytes.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
@@ -212,7 +222,7 @@ std::string DecodeB(std::string_view text, const std::function<void(char)>& inva
     std::string padded(text);
     padded.append((4 - padded.size() % 4) % 4, '=');
     std::string bytes;
-    for (std::size_t i = 0; i + 4 <= padded.size() && bytes.size() < kWorkLimit; i += 4) {
+    for (std::size_t i = 0; i + 4 <= padded.size(); i += 4) {
         std::uint32_t group = 0;
         for (std::size_t k = 0; k < 4; ++k) {
             char c = padded[i + k];
@@ -226,15 +236,16 @@ std::string DecodeB(std::string_view text, const std::function<void(char)>& inva
             group = (group << 6) | static_cast<std::uint32_t>(v);
         }
         std::size_t count = padded[i + 2] == '=' ? 1 : (padded[i + 3] == '=' ? 2 : 3);
-        for (std::size_t k = 0; k < count && bytes.size() < kWorkLimit; ++k) {
+        for (std::size_t k = 0; k < count; ++k) {
             bytes.push_back(static_cast<char>((group >> (16 - 8 * k)) & 0xFF));
         }
     }
     return bytes;
 }
 
+// Every piece and word is limited where it is converted: its text is cut to
+// the work buffer there, in whole characters.
 void DecodePiece(std::string_view piece, std::string& out, const std::function<void(char)>& invalid) {
-    piece = piece.substr(0, kWorkLimit);
     for (std::string_view opening : kBOpenings) {
         if (piece.compare(0, opening.size(), opening) == 0) {
             std::string_view b64 = piece.substr(kBOpeningLength);
@@ -251,7 +262,9 @@ void DecodePiece(std::string_view piece, std::string& out, const std::function<v
     out += JisHeaderToSjis(piece);
 }
 
-bool IsSeparator(char c) { return c == '=' || c == '\r' || c == '\n' || c == '\t'; }
+bool IsSeparator(char c) {
+    return c == '=' || c == '\r' || c == '\n' || c == '\t';
+}
 
 void DecodePieces(std::string_view text, std::string& out, const std::function<void(char)>& invalid) {
     std::size_t pos = 0;
@@ -272,19 +285,36 @@ void DecodePieces(std::string_view text, std::string& out, const std::function<v
 
 }  // namespace
 
-std::string GetSubject(std::string_view text) { return ReadField(text, kSubject, nullptr); }
+std::string GetSubject(std::string_view text) {
+    return ReadField(text, kSubject, nullptr);
+}
 
 std::string GetFrom(std::string_view text) {
     std::string value = ReadField(text, kFrom, nullptr);
     if (value.size() > kWorkLimit) {
-        value.resize(kWorkLimit);
+        // Not inside a raw Shift_JIS character.
+        std::size_t keep = 0;
+        while (keep < kWorkLimit) {
+            bool pair = IsSjisLead(static_cast<unsigned char>(value[keep])) &&
+                        IsSjisTrail(static_cast<unsigned char>(value[keep + 1]));
+            std::size_t width = pair ? 2 : 1;
+            if (keep + width > kWorkLimit) {
+                break;
+            }
+            keep += width;
+        }
+        value.resize(keep);
     }
     return value;
 }
 
-std::string GetDate(std::string_view text) { return ReadField(text, kDate, nullptr); }
+std::string GetDate(std::string_view text) {
+    return ReadField(text, kDate, nullptr);
+}
 
-std::string GetContentType(std::string_view text) { return ReadField(text, kContentType, nullptr); }
+std::string GetContentType(std::string_view text) {
+    return ReadField(text, kContentType, nullptr);
+}
 
 std::string GetContentDisposition(std::string_view text, std::size_t* fieldStart) {
     return ReadField(text, kContentDisposition, fieldStart);

@@ -11,8 +11,9 @@
 
 namespace wp {
 
-// Size of the work buffers (pieces of a value, decoded words, the From line),
-// terminator included: what does not fit is cut off.
+// Size of the work buffers, terminator included: the converted text of each
+// piece and decoded word of a value, and the From line. What does not fit is
+// cut off, in whole characters.
 inline constexpr std::size_t kHeaderWorkBuffer = 1024;
 
 // Told of a base64 character outside the alphabet. DecodeHeaderText calls it

@@ -1,8 +1,8 @@
 #include "decode/header_summary.h"
 
-#include "decode/date_size_text.h"
-
 #include <string_view>
+
+#include "decode/date_size_text.h"
 
 namespace wp {
 

@@ -1,9 +1,9 @@
 #include "mail/add_mail_to_list.h"
 
+#include <string>
+
 #include "decode/header_summary.h"
 #include "platform/strings.h"
-
-#include <string>
 
 namespace wp {
 

@@ -13,9 +13,13 @@ void MemoryList::ShowEntry(Row& row) {
     row.texts[kColumnSize] = SizeColumnText(entry.size);
 }
 
-int MemoryList::RowCount() const { return static_cast<int>(rows_.size()); }
+int MemoryList::RowCount() const {
+    return static_cast<int>(rows_.size());
+}
 
-MailEntry* MemoryList::RowEntry(int row) const { return Valid(row) ? rows_[row].entry : nullptr; }
+MailEntry* MemoryList::RowEntry(int row) const {
+    return Valid(row) ? rows_[row].entry : nullptr;
+}
 
 int MemoryList::FindRow(const MailEntry* entry) const {
     for (int i = 0; i < RowCount(); ++i) {
@@ -49,7 +53,9 @@ void MemoryList::DeleteRow(int row) {
     }
 }
 
-void MemoryList::DeleteAllRows() { rows_.clear(); }
+void MemoryList::DeleteAllRows() {
+    rows_.clear();
+}
 
 void MemoryList::ReserveRows(int count) {
     if (count > 0) {
@@ -57,7 +63,9 @@ void MemoryList::ReserveRows(int count) {
     }
 }
 
-int MemoryList::MarkImage(int row) const { return Valid(row) ? rows_[row].markImage : -1; }
+int MemoryList::MarkImage(int row) const {
+    return Valid(row) ? rows_[row].markImage : -1;
+}
 
 void MemoryList::SetMarkImage(int row, int image) {
     if (Valid(row)) {
@@ -65,7 +73,9 @@ void MemoryList::SetMarkImage(int row, int image) {
     }
 }
 
-bool MemoryList::IsSelected(int row) const { return Valid(row) && rows_[row].selected; }
+bool MemoryList::IsSelected(int row) const {
+    return Valid(row) && rows_[row].selected;
+}
 
 void MemoryList::SetSelected(int row, bool selected) {
     if (!Valid(row)) {
@@ -77,7 +87,9 @@ void MemoryList::SetSelected(int row, bool selected) {
     }
 }
 
-int MemoryList::CurrentRow() const { return currentRow_; }
+int MemoryList::CurrentRow() const {
+    return currentRow_;
+}
 
 void MemoryList::EnsureVisible(int row) {
     if (Valid(row)) {
@@ -85,7 +97,9 @@ void MemoryList::EnsureVisible(int row) {
     }
 }
 
-void MemoryList::ClearSortIndicator() { ++sortIndicatorClears_; }
+void MemoryList::ClearSortIndicator() {
+    ++sortIndicatorClears_;
+}
 
 std::string MemoryList::Text(int row, int column) const {
     if (!Valid(row) || column < 0 || column >= kColumnCount) {
@@ -94,7 +108,9 @@ std::string MemoryList::Text(int row, int column) const {
     return rows_[row].texts[column];
 }
 
-int MemoryList::PartsImage(int row) const { return Valid(row) ? rows_[row].partsImage : -1; }
+int MemoryList::PartsImage(int row) const {
+    return Valid(row) ? rows_[row].partsImage : -1;
+}
 
 std::vector<int> MemoryList::SelectedRows() const {
     std::vector<int> selected;

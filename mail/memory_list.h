@@ -2,10 +2,10 @@
 // The message list without a window: what tests and wrenpost-cli show. Rows
 // keep the texts and images the list view would show; entries are not owned.
 
-#include "mail/mail_list.h"
-
 #include <string>
 #include <vector>
+
+#include "mail/mail_list.h"
 
 namespace wp {
 
