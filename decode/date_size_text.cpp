@@ -155,11 +155,12 @@ ReceivedSizeView ReceivedSizeText(std::uint32_t received, std::uint32_t size, st
     }
     ReceivedSizeView view;
     view.text = UnitText(received, "", "KB", "MB", "GB");
-    std::string_view shown = currentText.substr(0, 19);
-    if (std::size_t slash = shown.find('/'); slash != std::string_view::npos) {
-        view.text.append(shown.substr(slash));
+    // The whole text is looked at: a total of twenty characters would
+    // otherwise lose its last letter on the next update.
+    if (std::size_t slash = currentText.find('/'); slash != std::string_view::npos) {
+        view.text.append(currentText.substr(slash));
     } else {
-        view.text.append("/").append(shown);
+        view.text.append("/").append(currentText);
     }
     std::uint32_t step = size / kReceiveSteps;
     view.position =
