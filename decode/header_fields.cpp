@@ -38,7 +38,7 @@ bool StartsWithAnyCase(std::string_view text, std::string_view name) {
 
 enum class Continuation { None, Unfolded };
 
-struct FieldSpec {
+struct FieldNames {
     std::string_view first;                // searched anywhere, after a CR LF
     std::string_view atStart;              // compared with the start of the text, any case
     std::array<std::string_view, 3> more;  // searched anywhere, in order
@@ -47,14 +47,14 @@ struct FieldSpec {
 };
 
 // Offset of the field's name in text, npos when none of the spellings occurs.
-std::size_t FindField(std::string_view text, const FieldSpec& spec) {
-    if (std::size_t at = text.find(spec.first); at != npos) {
+std::size_t FindField(std::string_view text, const FieldNames& field) {
+    if (std::size_t at = text.find(field.first); at != npos) {
         return at + 2;
     }
-    if (StartsWithAnyCase(text, spec.atStart)) {
+    if (StartsWithAnyCase(text, field.atStart)) {
         return 0;
     }
-    for (std::string_view name : spec.more) {
+    for (std::string_view name : field.more) {
         if (name.empty()) {
             continue;
         }
@@ -94,9 +94,9 @@ void AppendContinuation(std::string_view text, std::size_t pos, std::string& val
     }
 }
 
-std::string ReadField(std::string_view rawText, const FieldSpec& spec, std::size_t* fieldStart) {
+std::string ReadField(std::string_view rawText, const FieldNames& field, std::size_t* fieldStart) {
     std::string_view text = UpToZero(rawText);
-    std::size_t name = FindField(text, spec);
+    std::size_t name = FindField(text, field);
     if (fieldStart != nullptr) {
         *fieldStart = name;
     }
@@ -104,31 +104,31 @@ std::string ReadField(std::string_view rawText, const FieldSpec& spec, std::size
         return {};
     }
     // Every spelling of a field has the same length.
-    std::size_t pos = name + spec.atStart.size();
+    std::size_t pos = name + field.atStart.size();
     std::size_t lineEnd = pos;
     while (lineEnd < text.size() && !IsLineBreak(text[lineEnd])) {
         ++lineEnd;
     }
-    if (spec.skipOneAfterColon && pos < lineEnd) {
+    if (field.skipOneAfterColon && pos < lineEnd) {
         ++pos;
     }
     std::string value(text.substr(pos, lineEnd - pos));
-    if (spec.continuation == Continuation::Unfolded) {
+    if (field.continuation == Continuation::Unfolded) {
         AppendContinuation(text, lineEnd, value);
     }
     return value;
 }
 
-const FieldSpec kSubject{
+const FieldNames kSubject{
     "\r\nSubject:", "Subject:", {"\r\nSUBJECT:", "\r\nsubject:", {}}, true, Continuation::Unfolded};
-const FieldSpec kFrom{"\r\nFrom:", "From:", {"\r\nFROM:", "\r\nfrom:", {}}, false, Continuation::None};
-const FieldSpec kDate{"\r\nDate:", "Date:", {"\r\nDATE:", "\r\ndate:", {}}, false, Continuation::None};
-const FieldSpec kContentType{"\r\nContent-Type:",
+const FieldNames kFrom{"\r\nFrom:", "From:", {"\r\nFROM:", "\r\nfrom:", {}}, false, Continuation::None};
+const FieldNames kDate{"\r\nDate:", "Date:", {"\r\nDATE:", "\r\ndate:", {}}, false, Continuation::None};
+const FieldNames kContentType{"\r\nContent-Type:",
                              "Content-Type:",
                              {"\r\nCONTENT-TYPE:", "\r\ncontent-Type:", "\r\nContent-type:"},
                              true,
                              Continuation::Unfolded};
-const FieldSpec kContentDisposition{"\r\nContent-Disposition:",
+const FieldNames kContentDisposition{"\r\nContent-Disposition:",
                                     "Content-Disposition:",
                                     {"\r\nCONTENT-DISPOSITION:", "\r\ncontent-disposition:", {}},
                                     true,
