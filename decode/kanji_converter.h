@@ -26,19 +26,19 @@ using KanjiFlushRoutine = void (*)(KanjiConvState&);
 // One run of a direction routine over one source: one call of Convert, or one
 // leg of a two-leg conversion. A fresh state starts in roman with nothing held.
 struct KanjiConvState {
-    const unsigned char* src = nullptr;  // next source byte
-    std::ptrdiff_t srcLeft = 0;          // source bytes not yet consumed
-    std::int32_t widenKana = 1;          // 1: half-width katakana become full-width
-    unsigned char* dst = nullptr;        // chunk buffer, written from its start by every call
-    std::size_t dstSize = 0;             // its capacity; at least kKanjiMinChunk
-    std::ptrdiff_t dstUsed = 0;          // bytes the last call wrote
-    std::int32_t jisMode = 0;            // 0 roman, 1 kanji, 2 half-width katakana
-    std::int32_t escCount = 0;           // bytes of an escape sequence read so far
-    unsigned char escBytes[2] = {0, 0};  // ESC and the intermediate byte
-    unsigned char pendingLead = 0;       // first byte of an unfinished pair; 0 = none
-    unsigned char pendingKana = 0;       // half-width katakana (0xA0-0xDF) held for a sound mark
+    const unsigned char* src = nullptr;     // next source byte
+    std::ptrdiff_t srcLeft = 0;             // source bytes not yet consumed
+    std::int32_t widenKana = 1;             // 1: half-width katakana become full-width
+    unsigned char* dst = nullptr;           // chunk buffer, written from its start by every call
+    std::size_t dstSize = 0;                // its capacity; at least kKanjiMinChunk
+    std::ptrdiff_t dstUsed = 0;             // bytes the last call wrote
+    std::int32_t jisMode = 0;               // 0 roman, 1 kanji, 2 half-width katakana
+    std::int32_t escCount = 0;              // bytes of an escape sequence read so far
+    unsigned char escBytes[2] = {0, 0};     // ESC and the intermediate byte
+    unsigned char pendingLead = 0;          // first byte of an unfinished pair; 0 = none
+    unsigned char pendingKana = 0;          // half-width katakana (0xA0-0xDF) held for a sound mark
     KanjiFlushRoutine flushKana = nullptr;  // writes out a held katakana; set by the routine
-    std::string unwrapped;  // owns the source once a quoted-printable JIS body is unwrapped
+    std::string unwrapped;                  // owns the source once a quoted-printable JIS body is unwrapped
 };
 
 // Full-width JIS X 0208 codes of the bytes 0xA0-0xDF (JIS X 0201 katakana).

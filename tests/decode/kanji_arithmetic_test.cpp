@@ -1,13 +1,13 @@
 // The JIS X 0208 <-> Shift_JIS arithmetic and the katakana tables, against
 // glibc's converters and Unicode normalisation.
 
-#include "decode/jis_sjis.h"
-#include "platform/text.h"
-#include "tests/decode/kanji_test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <QString>
+
+#include "decode/jis_sjis.h"
+#include "platform/text.h"
+#include "tests/decode/kanji_test_support.h"
 
 using namespace wp;
 using namespace wp::kanji_test;
@@ -92,9 +92,9 @@ TEST(KanjiArithmetic, InvalidInputsGiveZero) {
         unsigned code;
         bool fromJis;
     } cases[] = {
-        {0x2021, true}, {0x2120, true}, {0x7F21, true}, {0x217F, true}, {0xA1A1, true}, {0x0000, true},
-        {0x8040, false}, {0xA040, false}, {0xDF40, false}, {0xFD40, false}, {0x813F, false},
-        {0x817F, false}, {0x81FD, false}, {0x8100, false}, {0x4141, false},
+        {0x2021, true},  {0x2120, true},  {0x7F21, true},  {0x217F, true},  {0xA1A1, true},
+        {0x0000, true},  {0x8040, false}, {0xA040, false}, {0xDF40, false}, {0xFD40, false},
+        {0x813F, false}, {0x817F, false}, {0x81FD, false}, {0x8100, false}, {0x4141, false},
     };
     for (const auto& c : cases) {
         const auto code = static_cast<std::uint16_t>(c.code);

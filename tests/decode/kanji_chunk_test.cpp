@@ -2,11 +2,11 @@
 // finishes, output stays within what a source byte can make, and no input
 // writes past a buffer (the sanitizer build runs these too).
 
-#include "tests/decode/kanji_test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
+
+#include "tests/decode/kanji_test_support.h"
 
 using namespace wp;
 using namespace wp::kanji_test;
@@ -61,6 +61,7 @@ TEST(KanjiChunk, ShortConversionsToJisFinish) {
         std::string in;
         std::string out;
     } cases[] = {
+        // clang-format off
         {KANJI_SJIS, "\xB6", "\x1b$B%+"},
         {KANJI_SJIS, "\x82\xA0", "\x1b$B$\""},
         {KANJI_SJIS, "\xB6" "a", "\x1b$B%+\x1b(Ba"},
@@ -70,6 +71,7 @@ TEST(KanjiChunk, ShortConversionsToJisFinish) {
         {KANJI_EUC, "\xA4\xA2", "\x1b$B$\""},
         {KANJI_EUC, "\x8E\xB6", "\x1b$B%+"},
         {KANJI_EUC, "\xA4\xA2" "a", "\x1b$B$\"\x1b(Ba"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Conv(c.in, c.source, KANJI_JIS), c.out);
@@ -112,7 +114,8 @@ TEST(KanjiChunk, ChunkSizeDoesNotChangeMails) {
 // steer the rules, and on random texts of up to 16 bytes: each finishes and
 // stays within bounds, whatever the chunk size.
 TEST(KanjiChunk, ShortTextsOfEveryKindFinish) {
-    const unsigned char alphabet[] = {0x1B, '$', '(', 'B', 'I', '6', '^', 0x8E, 0xA4, 0xB6, 0xDE, 0x82, 0xEB, 0x0A};
+    const unsigned char alphabet[] = {0x1B, '$',  '(',  'B',  'I',  '6',  '^',
+                                      0x8E, 0xA4, 0xB6, 0xDE, 0x82, 0xEB, 0x0A};
     constexpr std::size_t kLetters = sizeof alphabet;
     std::vector<std::string> inputs;
     for (std::size_t length = 0; length <= 4; ++length) {
@@ -148,7 +151,8 @@ TEST(KanjiChunk, ShortTextsOfEveryKindFinish) {
 // Random bytes of any length, as a hostile server might send them.
 TEST(KanjiChunk, RandomBytesAreSafe) {
     std::mt19937 rng(77);
-    const unsigned char steering[] = {0x1B, '$', '(', 'B', '@', 'I', 'J', '=', '1', '.', '\r', '\n', 0x8E, 0x8F, 0xA0, 0xDE, 0xDF, 0xFF, 0};
+    const unsigned char steering[] = {0x1B, '$',  '(',  'B',  '@',  'I',  'J',  '=',  '1', '.',
+                                      '\r', '\n', 0x8E, 0x8F, 0xA0, 0xDE, 0xDF, 0xFF, 0};
     for (int i = 0; i < 600; ++i) {
         const std::size_t length = i < 300 ? rng() % 64 : rng() % 5000;
         std::string s(length, '\0');

@@ -1,15 +1,15 @@
 // The conversion rules of each direction, the two-leg paths, the katakana
 // widening and the file writer.
 
-#include "decode/jis_sjis.h"
-#include "platform/text.h"
-#include "tests/decode/kanji_test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include "decode/jis_sjis.h"
+#include "platform/text.h"
+#include "tests/decode/kanji_test_support.h"
 
 using namespace wp;
 using namespace wp::kanji_test;
@@ -29,6 +29,7 @@ struct ConvCase {
 // u 2526/8345/A5A6, voiced mark 212B/814A/A1AB, ha 254F/836E/A5CF, pa
 // 2551/8370/A5D1, ideographic space 2121/8140/A1A1. Half-width (JIS X 0201):
 // ka B6, u B3, ha CA, voiced DE, semi-voiced DF.
+// clang-format off
 const ConvCase kConvCases[] = {
     // JIS to Shift_JIS
     {"roman passes", KANJI_JIS, KANJI_SJIS, "abc\r\n", "abc\r\n"},
@@ -98,8 +99,11 @@ const ConvCase kConvCases[] = {
     {"JIS kept", KANJI_JIS, KANJI_JIS, "\x1b(I6^", "\x1b(I6^"},
     {"EUC kept", KANJI_EUC, KANJI_EUC, "\x8E\xB6\xA4", "\x8E\xB6\xA4"},
 };
+// clang-format on
 
-void PrintTo(const ConvCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const ConvCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class KanjiConvertTable : public testing::TestWithParam<ConvCase> {};
 
@@ -237,7 +241,7 @@ TEST(KanjiConvert, SoundMarksMergeOnlyWhereTheyShould) {
 // The routines used directly: a full chunk returns 1, the next call writes
 // from the start of the buffer again, and the pieces make the whole.
 TEST(KanjiConvert, RoutinesResumeWhereTheyStopped) {
-    const std::string in = "ab\x82\xA0\xB6\xDE" "c\x93\xFA\xCA\xDF\xB3";
+    const std::string in = Bytes({'a', 'b', 0x82, 0xA0, 0xB6, 0xDE, 'c', 0x93, 0xFA, 0xCA, 0xDF, 0xB3});
     KanjiConvState st;
     st.src = reinterpret_cast<const unsigned char*>(in.data());
     st.srcLeft = static_cast<std::ptrdiff_t>(in.size());
@@ -288,7 +292,8 @@ protected:
 TEST_F(KanjiConvertFile, TextEndsAtFirstZeroByte) {
     const std::string in = Lit("\x93\xFA\x96\x7B\r\n\0\x1b$B$\"");
     std::int32_t used = 99;
-    ASSERT_TRUE(CKanjiConverter::ConvertToFile(in.data(), in.size(), Path("m.txt"), KANJI_AUTO, KANJI_SJIS, &used));
+    ASSERT_TRUE(
+        CKanjiConverter::ConvertToFile(in.data(), in.size(), Path("m.txt"), KANJI_AUTO, KANJI_SJIS, &used));
     EXPECT_EQ(Read(Path("m.txt")), "\x93\xFA\x96\x7B\r\n");
     EXPECT_EQ(used, KANJI_SJIS);  // the escape after the zero byte is not seen
 }

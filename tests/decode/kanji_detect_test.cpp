@@ -1,8 +1,8 @@
 // Which code a mail's text is taken for.
 
-#include "tests/decode/kanji_test_support.h"
-
 #include <gtest/gtest.h>
+
+#include "tests/decode/kanji_test_support.h"
 
 using namespace wp;
 using namespace wp::kanji_test;
@@ -52,7 +52,9 @@ const DetectCase kDetectCases[] = {
     {"trailing byte after the last LF", "abc\n\xEB\xA1\xEC\xA1", KANJI_EUC},
 };
 
-void PrintTo(const DetectCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const DetectCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class KanjiDetectTable : public testing::TestWithParam<DetectCase> {};
 

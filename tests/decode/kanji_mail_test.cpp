@@ -1,9 +1,9 @@
 // Whole mails in each code, against glibc's converters: what a user reads in
 // the viewer, and what comes back when converted the other way.
 
-#include "tests/decode/kanji_test_support.h"
-
 #include <gtest/gtest.h>
+
+#include "tests/decode/kanji_test_support.h"
 
 using namespace wp;
 using namespace wp::kanji_test;
@@ -30,7 +30,8 @@ TEST(KanjiMail, EveryDirectionMatchesTheReference) {
             EXPECT_EQ(used, source);
             for (std::int32_t target : kCodes) {
                 EXPECT_EQ(Conv(Form(forms, source), source, target), Form(forms, target))
-                    << source << " -> " << target << "\n" << mail;
+                    << source << " -> " << target << "\n"
+                    << mail;
             }
         }
     }

@@ -1,17 +1,17 @@
 #pragma once
 // Helpers shared by the code conversion tests.
 
-#include "decode/kanji_converter.h"
-#include "platform/text.h"
-
 #include <iconv.h>
 
-#include <initializer_list>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "decode/kanji_converter.h"
+#include "platform/text.h"
 
 namespace wp::kanji_test {
 
@@ -75,7 +75,9 @@ inline std::string Bytes(std::initializer_list<unsigned> bytes) {
     return s;
 }
 
-inline std::string TwoBytes(unsigned code) { return Bytes({(code >> 8) & 0xFF, code & 0xFF}); }
+inline std::string TwoBytes(unsigned code) {
+    return Bytes({(code >> 8) & 0xFF, code & 0xFF});
+}
 
 inline unsigned Code(const std::string& twoBytes) {
     return static_cast<unsigned>(static_cast<unsigned char>(twoBytes[0])) << 8 |
