@@ -631,12 +631,15 @@ using Routine = int (*)(KanjiConvState&);
 // One leg: the routine over the whole source, chunk by chunk, written straight
 // into the output's tail so that nothing is copied twice.
 std::string RunLeg(Routine routine, const Byte* src, std::size_t length, bool widen, std::size_t chunk) {
-    const std::size_t size = std::max(chunk != 0 ? chunk : length + 3, kKanjiMinChunk);
+    // The input length + 3, as a rule, but never so small that JIS output
+    // (up to 9 bytes from one source byte) could not progress.
+    const std::size_t size = std::max(chunk != 0 ? std::min(chunk, length + 3) : length + 3, kKanjiMinChunk);
     KanjiConvState st;
     st.src = src;
     st.srcLeft = static_cast<std::ptrdiff_t>(length);
     st.widenKana = widen ? 1 : 0;
     std::string out;
+    out.reserve(size + kKanjiMinChunk);  // room for the final flush without moving a one-chunk result
     std::size_t used = 0;
     auto provide = [&](std::size_t need) {
         out.resize(used + need);
