@@ -24,7 +24,13 @@ public:
 
 class QtWindow final : public QObject, public Window {
 public:
-    explicit QtWindow(MessageHandler& handler) : handler_(handler) {}
+    explicit QtWindow(MessageHandler& handler) : handler_(handler) {
+        // Made on another thread, it still belongs to the user-interface thread.
+        QCoreApplication* app = QCoreApplication::instance();
+        if (app != nullptr && thread() != app->thread()) {
+            moveToThread(app->thread());
+        }
+    }
 
     void Post(std::uint32_t msg, WParam wParam, LParam lParam) override {
         QCoreApplication::postEvent(this, new MessageEvent(msg, wParam, lParam));

@@ -46,9 +46,11 @@ public:
     virtual bool IsOwnerThread() const = 0;
 };
 
-// The Qt realisation: created on the user-interface thread, it hands every
-// message to its handler there. Messages posted after its destruction are
-// dropped.
+// The Qt realisation: it lives on the user-interface thread (wherever it is
+// made) and hands every message to its handler there, posted ones in the
+// order they were posted. Messages still queued when it is destroyed are
+// dropped, and a sender still waiting then gets 0; destroy it on the
+// user-interface thread, after the last thread that might post to it is done.
 std::unique_ptr<Window> MakeQtWindow(MessageHandler& handler);
 
 // True on the thread of the Qt application object; false everywhere when
@@ -56,7 +58,8 @@ std::unique_ptr<Window> MakeQtWindow(MessageHandler& handler);
 bool IsUiThread();
 
 // "Dispatch pending messages": processes the user-interface thread's pending
-// events once. On any other thread it does nothing.
+// events once (what a handler posts meanwhile waits for the next call). On
+// any other thread it does nothing.
 void DispatchPendingMessages();
 
 // Runs fn on the user-interface thread and waits for it; runs it at once when

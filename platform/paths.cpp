@@ -6,13 +6,56 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 namespace wp {
+namespace {
+
+std::optional<std::string> CurrentDirectory() {
+    std::vector<char> buffer(4096);
+    if (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(buffer.data());
+}
+
+enum class Entry { Missing, Private, Unsafe };
+
+// lstat, not stat: a link planted under our name must not lead our files
+// elsewhere. Private means a real folder of ours that nobody else may enter.
+Entry Inspect(const std::string& folder) {
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0) {
+        return errno == ENOENT ? Entry::Missing : Entry::Unsafe;
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 0077) != 0 ||
+        (st.st_mode & 0700) != 0700) {
+        return Entry::Unsafe;
+    }
+    return Entry::Private;
+}
+
+// Creates the folder (0700 whatever the umask) or accepts it when it is
+// already private.
+bool MakePrivate(const std::string& folder) {
+    if (mkdir(folder.c_str(), 0700) == 0) {
+        // In a sticky temporary folder nobody can swap our new folder for
+        // something else before this chmod.
+        if (chmod(folder.c_str(), 0700) != 0) {
+            return false;
+        }
+    } else if (errno != EEXIST) {
+        return false;
+    }
+    return Inspect(folder) == Entry::Private;
+}
+
+}  // namespace
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
     std::string out(folder);
-    if (out.empty() || out.back() != '/') {
+    if (!out.empty() && out.back() != '/') {
         out += '/';
     }
     out += name;
@@ -24,11 +67,11 @@ std::string DataFolderFor(std::string_view currentDir) {
 }
 
 std::optional<std::string> PrepareDataFolder() {
-    std::vector<char> buffer(4096);
-    if (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    auto cwd = CurrentDirectory();
+    if (!cwd) {
         return std::nullopt;
     }
-    std::string folder = DataFolderFor(buffer.data());
+    std::string folder = DataFolderFor(*cwd);
     struct stat st {};
     if (stat(folder.c_str(), &st) == 0) {
         return folder;  // whatever exists there is accepted
@@ -37,10 +80,11 @@ std::optional<std::string> PrepareDataFolder() {
         return folder;
     }
     // One more try, as the folder may have appeared meanwhile.
-    if (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    cwd = CurrentDirectory();
+    if (!cwd) {
         return std::nullopt;
     }
-    folder = DataFolderFor(buffer.data());
+    folder = DataFolderFor(*cwd);
     if (mkdir(folder.c_str(), 0777) == 0 || (errno == EEXIST && stat(folder.c_str(), &st) == 0)) {
         return folder;
     }
@@ -66,18 +110,30 @@ std::string AccountDataPath(std::string_view dataFolder) {
 
 std::optional<std::string> PrivateTempFolder() {
     const char* base = std::getenv("TMPDIR");
-    std::string root = (base != nullptr && *base == '/') ? base : "/tmp";
-    std::string folder = JoinPath(root, "wrenpost-" + std::to_string(getuid()));
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    const std::string root = (base != nullptr && *base == '/') ? base : "/tmp";
+    const std::string uid = std::to_string(geteuid());
+
+    static std::mutex mutex;
+    static std::string fallbackRoot;
+    static std::string fallback;
+    std::lock_guard lock(mutex);
+
+    std::string folder = JoinPath(root, "wrenpost-" + uid);
+    if (MakePrivate(folder)) {
+        return folder;
+    }
+    // Someone else holds our name (a link, a foreign or open folder): use a
+    // fresh folder of our own instead, the same one for the rest of the run.
+    if (fallbackRoot == root && !fallback.empty() && Inspect(fallback) == Entry::Private) {
+        return fallback;
+    }
+    std::string pattern = JoinPath(root, "wrenpost-" + uid + "-XXXXXX");
+    if (mkdtemp(pattern.data()) == nullptr || Inspect(pattern) != Entry::Private) {
         return std::nullopt;
     }
-    // lstat: a link planted under our name must not lead our files elsewhere.
-    struct stat st {};
-    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
-        (st.st_mode & 0077) != 0) {
-        return std::nullopt;
-    }
-    return folder;
+    fallbackRoot = root;
+    fallback = pattern;
+    return fallback;
 }
 
 }  // namespace wp

@@ -19,11 +19,14 @@ std::optional<std::string> PrepareDataFolder();
 std::string AccountDataPath(std::string_view dataFolder);
 
 // The user's private temporary folder ($TMPDIR or /tmp, "wrenpost-<uid>"),
-// created with mode 0700 and reused; refused (nullopt) when the name is taken
-// by a link, by another user's entry, or by anything open to others.
+// created with mode 0700 and reused. When that name is taken by a link, by
+// another user's entry or by anything open to others, it is never used: a
+// fresh private folder ("wrenpost-<uid>-XXXXXX") serves instead for the rest
+// of the run. nullopt when no private folder can be had.
 std::optional<std::string> PrivateTempFolder();
 
-// Joins a folder and a file name with one separator.
+// Joins a folder and a file name with one separator; an empty folder gives
+// the name alone.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
 }  // namespace wp

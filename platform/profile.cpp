@@ -5,16 +5,21 @@
 #include <QByteArray>
 #include <QSettings>
 #include <QString>
+#include <QVariant>
 
-#include <memory>
+#include <utility>
 
 namespace wp {
 namespace {
 
 // Names may hold any byte; letters, digits, '-' and '.' stay readable and
-// everything else becomes "_HH", which QSettings leaves alone.
+// everything else becomes "_HH", which QSettings leaves alone. An empty name
+// becomes a lone "_", which no other name gives.
 QString EscapeName(std::string_view name) {
     static const char kHex[] = "0123456789ABCDEF";
+    if (name.empty()) {
+        return QStringLiteral("_");
+    }
     QString out;
     out.reserve(static_cast<qsizetype>(name.size()));
     for (unsigned char ch : name) {
@@ -31,28 +36,49 @@ QString EscapeName(std::string_view name) {
     return out;
 }
 
-// A section nests at each backslash: "WinPosition\\WinRect".
-QString Key(std::string_view section, std::string_view name) {
-    QString key;
+// A section nests at each backslash: "WinPosition\\WinRect". The empty
+// section is the top level.
+QString Group(std::string_view section) {
+    QString group;
+    if (section.empty()) {
+        return group;
+    }
     std::size_t start = 0;
-    while (start <= section.size()) {
+    for (;;) {
         std::size_t end = section.find('\\', start);
-        if (end == std::string_view::npos) {
-            end = section.size();
+        if (!group.isEmpty()) {
+            group += QChar('/');
         }
-        key += EscapeName(section.substr(start, end - start));
-        key += QChar('/');
+        if (end == std::string_view::npos) {
+            group += EscapeName(section.substr(start));
+            return group;
+        }
+        group += EscapeName(section.substr(start, end - start));
         start = end + 1;
     }
-    key += EscapeName(name);
-    return key;
 }
 
-// QSettings objects are cheap and reentrant: one per call keeps the profile
-// usable from the worker thread too.
-std::unique_ptr<QSettings> Open(const std::string& path) {
-    return std::make_unique<QSettings>(QString::fromStdString(path), QSettings::IniFormat);
+QString Key(std::string_view section, std::string_view name) {
+    QString group = Group(section);
+    return group.isEmpty() ? EscapeName(name) : group + QChar('/') + EscapeName(name);
 }
+
+// One QSettings per call: each call sees what other Profile objects (and
+// other threads) wrote before it, and its own change is on disk when it
+// returns. QSettings objects are reentrant and share the parsed file.
+class Settings {
+public:
+    explicit Settings(const std::string& path)
+        : settings_(QString::fromStdString(path), QSettings::IniFormat) {}
+    QSettings* operator->() { return &settings_; }
+    bool Commit() {
+        settings_.sync();
+        return settings_.status() == QSettings::NoError;
+    }
+
+private:
+    QSettings settings_;
+};
 
 }  // namespace
 
@@ -64,20 +90,22 @@ Profile::Profile()
 Profile::Profile(std::string iniPath) : path_(std::move(iniPath)) {}
 
 int Profile::GetInt(std::string_view section, std::string_view name, int defaultValue) const {
-    auto settings = Open(path_);
+    Settings settings(path_);
+    QVariant value = settings->value(Key(section, name));
     bool ok = false;
-    int value = settings->value(Key(section, name)).toInt(&ok);
-    return ok ? value : defaultValue;
+    int number = value.toInt(&ok);
+    return value.isValid() && ok ? number : defaultValue;
 }
 
-void Profile::SetInt(std::string_view section, std::string_view name, int value) {
-    auto settings = Open(path_);
+bool Profile::SetInt(std::string_view section, std::string_view name, int value) {
+    Settings settings(path_);
     settings->setValue(Key(section, name), value);
+    return settings.Commit();
 }
 
 std::string Profile::GetString(std::string_view section, std::string_view name,
                                std::string_view defaultValue) const {
-    auto settings = Open(path_);
+    Settings settings(path_);
     QVariant value = settings->value(Key(section, name));
     if (!value.isValid()) {
         return std::string(defaultValue);
@@ -86,24 +114,30 @@ std::string Profile::GetString(std::string_view section, std::string_view name,
         QByteArray bytes = value.toByteArray();
         return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
+    if (value.typeId() == QMetaType::QStringList) {
+        // An unquoted comma in a hand-edited file splits the text; keep it whole.
+        return QStringToCp932Lossy(value.toStringList().join(QStringLiteral(", ")));
+    }
     return QStringToCp932Lossy(value.toString());
 }
 
-void Profile::SetString(std::string_view section, std::string_view name, std::string_view value) {
-    auto settings = Open(path_);
+bool Profile::SetString(std::string_view section, std::string_view name, std::string_view value) {
+    Settings settings(path_);
     QString text = Cp932ToQString(value);
     auto back = QStringToCp932(text);
     if (back && *back == value) {
         settings->setValue(Key(section, name), text);
     } else {
-        // Not valid CP932: keep the bytes as they are rather than mangle them.
+        // Not valid CP932 (or a duplicate code that would come back as its
+        // twin): keep the bytes as they are rather than change them.
         settings->setValue(Key(section, name), QByteArray(value.data(), static_cast<qsizetype>(value.size())));
     }
+    return settings.Commit();
 }
 
 std::optional<std::vector<std::uint8_t>> Profile::GetBinary(std::string_view section,
                                                             std::string_view name) const {
-    auto settings = Open(path_);
+    Settings settings(path_);
     QVariant value = settings->value(Key(section, name));
     if (!value.isValid()) {
         return std::nullopt;
@@ -112,26 +146,44 @@ std::optional<std::vector<std::uint8_t>> Profile::GetBinary(std::string_view sec
     return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
-void Profile::SetBinary(std::string_view section, std::string_view name,
+bool Profile::SetBinary(std::string_view section, std::string_view name,
                         const std::vector<std::uint8_t>& value) {
-    auto settings = Open(path_);
-    settings->setValue(Key(section, name),
-                      QByteArray(reinterpret_cast<const char*>(value.data()), static_cast<qsizetype>(value.size())));
+    Settings settings(path_);
+    settings->setValue(Key(section, name), QByteArray(reinterpret_cast<const char*>(value.data()),
+                                                      static_cast<qsizetype>(value.size())));
+    return settings.Commit();
 }
 
 bool Profile::HasValue(std::string_view section, std::string_view name) const {
-    auto settings = Open(path_);
+    Settings settings(path_);
     return settings->contains(Key(section, name));
 }
 
-void Profile::DeleteValue(std::string_view section, std::string_view name) {
-    auto settings = Open(path_);
-    settings->remove(Key(section, name));
+bool Profile::DeleteValue(std::string_view section, std::string_view name) {
+    Settings settings(path_);
+    const QString key = Key(section, name);
+    // QSettings removes a key together with everything below it; a value
+    // goes alone, and a section of the same name stays.
+    settings->beginGroup(key);
+    const QStringList below = settings->allKeys();
+    QList<QVariant> kept;
+    for (const QString& k : below) {
+        kept.append(settings->value(k));
+    }
+    settings->endGroup();
+    if (!settings->contains(key)) {
+        return true;
+    }
+    settings->remove(key);
+    for (qsizetype i = 0; i < below.size(); ++i) {
+        settings->setValue(key + QChar('/') + below[i], kept[i]);
+    }
+    return settings.Commit();
 }
 
-void Profile::Sync() {
-    auto settings = Open(path_);
-    settings->sync();
+bool Profile::Sync() {
+    Settings settings(path_);
+    return settings.Commit();
 }
 
 }  // namespace wp

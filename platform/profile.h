@@ -3,7 +3,11 @@
 // nested with a backslash ("WinPosition\\WinRect"), integer, string and binary
 // values. Section and value names are CP932 bytes and may hold anything
 // (account names become value names); they are escaped so they round-trip.
-// String values are CP932 bytes inside and Unicode in the file.
+// String values are CP932 bytes inside and Unicode in the file (bytes that
+// are not CP932 are kept as bytes). Every change is on disk when the call
+// returns, so other Profile objects on the same file, other threads and
+// other processes see it; the setters return false when it could not be
+// written.
 
 #include <cstdint>
 #include <optional>
@@ -25,23 +29,23 @@ public:
     const std::string& Path() const { return path_; }
 
     int GetInt(std::string_view section, std::string_view name, int defaultValue) const;
-    void SetInt(std::string_view section, std::string_view name, int value);
+    bool SetInt(std::string_view section, std::string_view name, int value);
 
     std::string GetString(std::string_view section, std::string_view name,
                           std::string_view defaultValue = {}) const;
-    void SetString(std::string_view section, std::string_view name, std::string_view value);
+    bool SetString(std::string_view section, std::string_view name, std::string_view value);
 
     std::optional<std::vector<std::uint8_t>> GetBinary(std::string_view section,
                                                        std::string_view name) const;
-    void SetBinary(std::string_view section, std::string_view name,
+    bool SetBinary(std::string_view section, std::string_view name,
                    const std::vector<std::uint8_t>& value);
 
     bool HasValue(std::string_view section, std::string_view name) const;
-    // Deleting a missing value is no error.
-    void DeleteValue(std::string_view section, std::string_view name);
+    // Deleting a missing value is no error. A section of the same name stays.
+    bool DeleteValue(std::string_view section, std::string_view name);
 
-    // Writes pending changes to disk.
-    void Sync();
+    // False when the file cannot be read or written.
+    bool Sync();
 
 private:
     std::string path_;

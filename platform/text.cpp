@@ -4,18 +4,24 @@
 #include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
 namespace wp {
 namespace {
 
+// ICU takes lengths as int32_t; long input goes through in pieces so that no
+// length is ever cut.
+constexpr std::size_t kChunk = 1 << 16;
+
 struct ConverterCloser {
     void operator()(UConverter* c) const { ucnv_close(c); }
 };
 using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
 
-// Invalid bytes show as U+FFFD so the user sees that something was there.
+// Invalid bytes show as U+FFFD so the user sees that something was there
+// (ICU's own choice for a single bad byte is U+001A, which shows nothing).
 void ToUnicodeReplace(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
                       UConverterCallbackReason reason, UErrorCode* err) {
     if (reason > UCNV_IRREGULAR) {
@@ -26,7 +32,39 @@ void ToUnicodeReplace(const void*, UConverterToUnicodeArgs* args, const char*, i
     ucnv_cbToUWriteUChars(args, &kReplacement, 1, 0, err);
 }
 
-UConverter* OpenConverter(bool stopOnUnmappable) {
+// Look-alikes that Microsoft's best-fit table has and ICU's fallbacks lack:
+// the Latin-1 cent, pound and not signs that JIS-based input produces.
+const char* ExtraFallback(UChar32 cp) {
+    switch (cp) {
+        case 0x00A2: return "\x81\x91";
+        case 0x00A3: return "\x81\x92";
+        case 0x00AC: return "\x81\xCA";
+        default: return nullptr;
+    }
+}
+
+// context is non-null for the strict converter, which stops at anything it
+// cannot hold, invisible characters included (ICU's own stop callback drops
+// those silently); the lossy one writes '?' (and drops invisible ones).
+void FromUnicodeCallback(const void* context, UConverterFromUnicodeArgs* args, const UChar* units,
+                         int32_t length, UChar32 cp, UConverterCallbackReason reason, UErrorCode* err) {
+    if (reason > UCNV_IRREGULAR) {
+        return;
+    }
+    if (reason == UCNV_UNASSIGNED) {
+        if (const char* bytes = ExtraFallback(cp)) {
+            *err = U_ZERO_ERROR;
+            ucnv_cbFromUWriteBytes(args, bytes, 2, 0, err);
+            return;
+        }
+    }
+    if (context != nullptr) {
+        return;  // leaves the error set: the conversion stops
+    }
+    UCNV_FROM_U_CALLBACK_SUBSTITUTE(nullptr, args, units, length, cp, reason, err);
+}
+
+UConverter* OpenConverter(bool strict) {
     UErrorCode err = U_ZERO_ERROR;
     UConverter* c = ucnv_open("windows-31j", &err);
     if (U_FAILURE(err) || c == nullptr) {
@@ -36,69 +74,102 @@ UConverter* OpenConverter(bool stopOnUnmappable) {
     // Fallbacks let what Japanese input methods type (U+301C wave dash,
     // U+2212 minus, U+2016 double bar) take their CP932 look-alikes.
     ucnv_setFallback(c, true);
-    if (stopOnUnmappable) {
-        ucnv_setFromUCallBack(c, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &err);
-    } else {
-        const char question = '?';
-        ucnv_setSubstChars(c, &question, 1, &err);
+    static const int kStrictMarker = 1;
+    ucnv_setFromUCallBack(c, FromUnicodeCallback, strict ? &kStrictMarker : nullptr, nullptr, nullptr,
+                          &err);
+    const char question = '?';
+    ucnv_setSubstChars(c, &question, 1, &err);
+    if (U_FAILURE(err)) {
+        ucnv_close(c);
+        throw std::runtime_error("the CP932 converter cannot be set up");
     }
     return c;
 }
 
 // ICU converters are not thread-safe; one pair per thread.
-UConverter* Converter(bool stopOnUnmappable) {
-    thread_local ConverterPtr strict(OpenConverter(true));
-    thread_local ConverterPtr lossy(OpenConverter(false));
-    UConverter* c = stopOnUnmappable ? strict.get() : lossy.get();
+UConverter* Converter(bool strict) {
+    thread_local ConverterPtr strictConverter(OpenConverter(true));
+    thread_local ConverterPtr lossyConverter(OpenConverter(false));
+    UConverter* c = strict ? strictConverter.get() : lossyConverter.get();
     ucnv_reset(c);
     return c;
 }
 
-// Characters Microsoft's best-fit table maps that the converter's fallbacks do not.
-char16_t ExtraFallback(char16_t ch) {
-    switch (ch) {
-        case 0x00A2: return 0xFFE0;  // cent sign -> fullwidth cent
-        case 0x00A3: return 0xFFE1;  // pound sign -> fullwidth pound
-        case 0x00AC: return 0xFFE2;  // not sign -> fullwidth not
-        case 0x2014: return 0x2015;  // em dash -> horizontal bar (0x815C)
-        default: return ch;
-    }
-}
-
 std::optional<std::string> FromUtf16(const char16_t* data, std::size_t length, bool strict) {
-    std::u16string text(data, length);
-    for (auto& ch : text) {
-        ch = ExtraFallback(ch);
+    std::string out;
+    if (length == 0) {
+        return out;
     }
     UConverter* c = Converter(strict);
-    std::string out(text.size() * 2 + 4, '\0');
-    UErrorCode err = U_ZERO_ERROR;
-    int32_t n = ucnv_fromUChars(c, out.data(), static_cast<int32_t>(out.size()),
-                                reinterpret_cast<const UChar*>(text.data()),
-                                static_cast<int32_t>(text.size()), &err);
-    if (U_FAILURE(err)) {
-        return std::nullopt;
+    const UChar* src = reinterpret_cast<const UChar*>(data);
+    const UChar* end = src + length;
+    std::size_t used = 0;
+    for (;;) {
+        const UChar* chunkEnd = src + std::min<std::size_t>(static_cast<std::size_t>(end - src), kChunk);
+        const bool flush = chunkEnd == end;
+        // A UTF-16 unit never gives more than two bytes; a little more room
+        // takes what the converter held back from the last piece.
+        const std::size_t room = 2 * static_cast<std::size_t>(chunkEnd - src) + 16;
+        out.resize(used + room);
+        char* target = out.data() + used;
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_fromUnicode(c, &target, target + room, &src, chunkEnd, nullptr, flush, &err);
+        used = static_cast<std::size_t>(target - out.data());
+        if (err == U_BUFFER_OVERFLOW_ERROR) {
+            continue;
+        }
+        if (U_FAILURE(err)) {
+            return std::nullopt;
+        }
+        if (flush && src == end) {
+            break;
+        }
     }
-    out.resize(static_cast<std::size_t>(n));
+    out.resize(used);
     return out;
+}
+
+const char16_t* Utf16(const QString& text) {
+    return reinterpret_cast<const char16_t*>(text.utf16());
 }
 
 }  // namespace
 
 QString Cp932ToQString(std::string_view cp932) {
+    QString out;
     if (cp932.empty()) {
-        return {};
+        return out;
     }
     UConverter* c = Converter(true);
-    // One byte never gives more than one UTF-16 unit in CP932.
-    QString out(static_cast<qsizetype>(cp932.size()) + 2, Qt::Uninitialized);
-    UErrorCode err = U_ZERO_ERROR;
-    int32_t n = ucnv_toUChars(c, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
-                              cp932.data(), static_cast<int32_t>(cp932.size()), &err);
-    if (U_FAILURE(err)) {
-        return QString(QChar(0xFFFD));
+    const char* src = cp932.data();
+    const char* end = src + cp932.size();
+    qsizetype used = 0;
+    for (;;) {
+        const char* chunkEnd = src + std::min<std::size_t>(static_cast<std::size_t>(end - src), kChunk);
+        const bool flush = chunkEnd == end;
+        // One byte never gives more than one UTF-16 unit; the spare room
+        // takes a replacement for a sequence cut off by the end.
+        const qsizetype room = (chunkEnd - src) + 16;
+        out.resize(used + room);
+        UChar* base = reinterpret_cast<UChar*>(out.data());
+        UChar* target = base + used;
+        UErrorCode err = U_ZERO_ERROR;
+        ucnv_toUnicode(c, &target, target + room, &src, chunkEnd, nullptr, flush, &err);
+        used = target - base;
+        if (err == U_BUFFER_OVERFLOW_ERROR) {
+            continue;
+        }
+        if (U_FAILURE(err)) {
+            // Not reached with the replacing callback; still, show that text is missing.
+            out.resize(used);
+            out.append(QChar(0xFFFD));
+            return out;
+        }
+        if (flush && src == end) {
+            break;
+        }
     }
-    out.truncate(n);
+    out.resize(used);
     return out;
 }
 
@@ -107,8 +178,7 @@ std::string Cp932ToUtf8(std::string_view cp932) {
 }
 
 std::optional<std::string> QStringToCp932(const QString& text) {
-    return FromUtf16(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()),
-                     true);
+    return FromUtf16(Utf16(text), static_cast<std::size_t>(text.size()), true);
 }
 
 std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
@@ -117,8 +187,7 @@ std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
 }
 
 std::string QStringToCp932Lossy(const QString& text) {
-    auto out = FromUtf16(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()),
-                         false);
+    auto out = FromUtf16(Utf16(text), static_cast<std::size_t>(text.size()), false);
     return out ? *out : std::string();
 }
 

@@ -38,9 +38,11 @@ int FromErrno(int err) {
         case EADDRINUSE: return WSAEADDRINUSE;
         case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
         case ENETDOWN: return WSAENETDOWN;
+        case ENONET: return WSAENETDOWN;
         case ENETUNREACH: return WSAENETUNREACH;
         case ENETRESET: return WSAENETRESET;
         case ECONNABORTED: return WSAECONNABORTED;
+        case EPROTO: return WSAECONNABORTED;  // the connection broke in the protocol stack
         case ECONNRESET: return WSAECONNRESET;
         case EPIPE: return WSAECONNRESET;  // writing to a peer that is gone
         case ENOBUFS: return WSAENOBUFS;
@@ -81,7 +83,8 @@ int FromGetAddrInfo(int gaiResult, int sysErrno) {
         case EAI_SOCKTYPE: return WSAESOCKTNOSUPPORT;
         case EAI_SERVICE: return WSAEINVAL;
         case EAI_BADFLAGS: return WSAEINVAL;
-        case EAI_SYSTEM: return FromErrno(sysErrno);
+        // A failure must never read as success, even without an errno.
+        case EAI_SYSTEM: return sysErrno != 0 ? FromErrno(sysErrno) : WSANO_RECOVERY;
         default: return WSANO_RECOVERY;
     }
 }
