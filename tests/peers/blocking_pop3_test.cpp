@@ -8,7 +8,8 @@ namespace wp::test {
 namespace {
 
 TEST(ApopDigest, MatchesTheRfc1939Example) {
-    EXPECT_EQ(ApopDigest("<1896.697170952@dbc.mtview.ca.us>", "tanstaaf"), "c4c9334bac560ecc979e58001b3e22fb");
+    EXPECT_EQ(ApopDigest("<1896.697170952@dbc.mtview.ca.us>", "tanstaaf"),
+              "c4c9334bac560ecc979e58001b3e22fb");
 }
 
 TEST(ApopDigest, CoversEveryByteOfTimestampAndSecret) {
@@ -48,7 +49,8 @@ TEST(MailboxBytes, OnlyBareLineFeedsGainACarriageReturn) {
         {"lone\rcr\n", "lone\rcr\r\n"},
         {"no end", "no end"},
         // Shift_JIS and EUC-JP bytes, including 0x0a-free trail bytes and 0x5c.
-        {"\x83\x65\x83\x58\x83\x67\x5c\n\xa5\xc6\xa5\xb9\n", "\x83\x65\x83\x58\x83\x67\x5c\r\n\xa5\xc6\xa5\xb9\r\n"},
+        {"\x83\x65\x83\x58\x83\x67\x5c\n\xa5\xc6\xa5\xb9\n",
+         "\x83\x65\x83\x58\x83\x67\x5c\r\n\xa5\xc6\xa5\xb9\r\n"},
         {std::string("nul\0byte\n", 9), std::string("nul\0byte\r\n", 10)},
     };
     for (const Case& c : cases) {

@@ -1,9 +1,8 @@
 #include "tests/support/dovecot.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <regex>
@@ -121,7 +120,8 @@ TEST_F(DovecotSession, StatCountsMailsAndTheirStoredSizes) {
     for (const auto& mail : mails) {
         total += ToCrlf(mail).size();
     }
-    EXPECT_EQ(pop_.Command("STAT"), "+OK " + std::to_string(mails.size()) + " " + std::to_string(total) + "\r\n");
+    EXPECT_EQ(pop_.Command("STAT"),
+              "+OK " + std::to_string(mails.size()) + " " + std::to_string(total) + "\r\n");
 }
 
 TEST_F(DovecotSession, ListUidlTopRetrGiveTheWrittenBytesInOrder) {

@@ -1,13 +1,12 @@
 #include "tests/support/scripted_peer.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest-spi.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest-spi.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -151,6 +150,29 @@ TEST(ScriptedPeer, SplitRepliesArriveAsSeparateReads) {
         EXPECT_EQ(client.ReadsUntilClose(), expected) << c.name;
         EXPECT_TRUE(peer.Check()) << c.name;
     }
+}
+
+// The peer waits for each piece to be read; a client that stops reading in
+// the middle of a reply must not hold the rest of the script up.
+TEST(ScriptedPeer, ClientThatStopsReadingDoesNotStallTheReply) {
+    const std::string body(3000, 'x');
+    ScriptedPeer peer;
+    peer.Greet()
+        .Expect("RETR 1\r\n")
+        .Send("+OK\r\n" + body + "\r\n.\r\n", Pieces::Every(1))
+        .Expect("QUIT\r\n")
+        .Send("+OK bye\r\n")
+        .Start();
+    RawClient raw(peer.port());
+    ASSERT_TRUE(raw.connected());
+    std::string bytes;
+    ASSERT_GT(raw.Recv(bytes), 0);
+    raw.Send("RETR 1\r\n");
+    ASSERT_GT(raw.Recv(bytes), 0);
+    raw.Send("QUIT\r\n");
+    ASSERT_TRUE(peer.WaitDone());
+    raw.Close();
+    EXPECT_TRUE(peer.Check());
 }
 
 TEST(ScriptedPeer, BlockingClientReassemblesSplitMultiLineReply) {

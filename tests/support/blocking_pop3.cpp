@@ -49,7 +49,9 @@ std::string ApopTimestamp(std::string_view greeting) {
     return std::string(greeting.substr(open, close - open + 1));
 }
 
-BlockingPop3::~BlockingPop3() { Close(); }
+BlockingPop3::~BlockingPop3() {
+    Close();
+}
 
 bool BlockingPop3::Fail(std::string what, int err) {
     error_ = std::move(what);
@@ -170,8 +172,13 @@ bool BlockingPop3::MultiLine(std::string_view line, std::string& reply) {
         }
         end += kTerminator.size();
     }
-    reply.assign(in_, 0, end);
-    in_.erase(0, end);
+    if (end == in_.size()) {
+        reply.swap(in_);  // the usual case; both buffers keep their capacity
+        in_.clear();
+    } else {
+        reply.assign(in_, 0, end);
+        in_.erase(0, end);
+    }
     return true;
 }
 

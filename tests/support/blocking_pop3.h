@@ -21,7 +21,9 @@ std::string ApopDigest(std::string_view timestamp, std::string_view secret);
 // greeting has none.
 std::string ApopTimestamp(std::string_view greeting);
 
-inline bool IsOk(std::string_view reply) { return reply.substr(0, 3) == "+OK"; }
+inline bool IsOk(std::string_view reply) {
+    return reply.substr(0, 3) == "+OK";
+}
 
 class BlockingPop3 {
 public:

@@ -35,7 +35,9 @@ std::string ReadSmallFile(const std::string& path) {
     return text.str();
 }
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Errno(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
 
 bool Connects(const std::string& host, std::uint16_t port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -52,11 +54,14 @@ bool Connects(const std::string& host, std::uint16_t port) {
 }
 
 bool ValidUserName(std::string_view name) {
-    return !name.empty() && name.size() <= 32 &&
-           std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+    return !name.empty() && name.size() <= 32 && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c));
+    });
 }
 
-std::string MaildirOf(std::string_view user) { return DovecotDir() + "/mail/" + std::string(user) + "/Maildir"; }
+std::string MaildirOf(std::string_view user) {
+    return DovecotDir() + "/mail/" + std::string(user) + "/Maildir";
+}
 
 // True while a pop3 process serves `user`; the fixture names the user in
 // each process title.
@@ -116,7 +121,8 @@ bool MakeOwnedDirectory(const std::string& path, const DovecotServer& server, st
         error = Errno("mkdir " + path);
         return false;
     }
-    if (chmod(path.c_str(), 0755) != 0 || (geteuid() == 0 && chown(path.c_str(), server.uid, server.gid) != 0)) {
+    if (chmod(path.c_str(), 0755) != 0 ||
+        (geteuid() == 0 && chown(path.c_str(), server.uid, server.gid) != 0)) {
         error = Errno("chmod/chown " + path);
         return false;
     }
@@ -196,7 +202,8 @@ DovecotServer FindDovecot() {
     DovecotServer server;
     server.dir = DovecotDir();
     const std::string how =
-        " (ctest starts it for tests named *Dovecot*; by hand: tests/support/dovecot-ctl start " + server.dir + ")";
+        " (ctest starts it for tests named *Dovecot*; by hand: tests/support/dovecot-ctl start " +
+        server.dir + ")";
     std::string port = ReadSmallFile(server.dir + "/port");
     std::string owner = ReadSmallFile(server.dir + "/owner");
     unsigned long port_number = std::strtoul(port.c_str(), nullptr, 10);
@@ -214,8 +221,8 @@ DovecotServer FindDovecot() {
     server.uid = static_cast<uid_t>(uid);
     server.gid = static_cast<gid_t>(gid);
     if (!Connects(server.host, server.port)) {
-        server.error = "Dovecot is not running: nothing answers at " + server.host + ":" + std::to_string(port_number) +
-                       how;
+        server.error = "Dovecot is not running: nothing answers at " + server.host + ":" +
+                       std::to_string(port_number) + how;
     }
     return server;
 }
@@ -255,7 +262,9 @@ DovecotUserLease& DovecotUserLease::operator=(DovecotUserLease&& other) noexcept
     return *this;
 }
 
-DovecotUserLease::~DovecotUserLease() { Release(); }
+DovecotUserLease::~DovecotUserLease() {
+    Release();
+}
 
 void DovecotUserLease::Release() {
     if (fd_ >= 0) {
@@ -352,8 +361,8 @@ testing::AssertionResult FillMailbox(std::string_view user, const std::vector<st
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (SessionRunning(user)) {
         if (Clock::now() >= deadline) {
-            return testing::AssertionFailure() << "FillMailbox: a POP3 session of " << user
-                                               << " is still running after 10 s";
+            return testing::AssertionFailure()
+                   << "FillMailbox: a POP3 session of " << user << " is still running after 10 s";
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -400,6 +409,8 @@ std::vector<std::string> MailboxMails(std::string_view user) {
     return mails;
 }
 
-std::size_t MailboxCount(std::string_view user) { return ValidUserName(user) ? MailFiles(user).size() : 0; }
+std::size_t MailboxCount(std::string_view user) {
+    return ValidUserName(user) ? MailFiles(user).size() : 0;
+}
 
 }  // namespace wp::test

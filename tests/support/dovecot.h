@@ -14,9 +14,8 @@
 // Tests that change a mailbox must lease its user first: tests run in
 // parallel processes (ctest -j) against the one server.
 
-#include <sys/types.h>
-
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,8 +11,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -28,7 +27,7 @@ using std::chrono::milliseconds;
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kMaxLine = 64 * 1024;
 // How long a piece may wait for the client to read the one before it.
-constexpr milliseconds kPaceBound{2000};
+constexpr milliseconds kPaceBound{1000};
 // Between pieces for a client outside this process, whose reads we cannot see.
 constexpr milliseconds kBlindGap{2};
 
@@ -67,7 +66,9 @@ int MillisUntil(Clock::time_point deadline) {
     return left > 60000 ? 60000 : static_cast<int>(left);
 }
 
-std::uint16_t PortOf(const sockaddr_in& addr) { return ntohs(addr.sin_port); }
+std::uint16_t PortOf(const sockaddr_in& addr) {
+    return ntohs(addr.sin_port);
+}
 
 bool LocalAndPeer(int fd, sockaddr_in& local, sockaddr_in& peer) {
     socklen_t len = sizeof local;
@@ -156,7 +157,9 @@ ScriptedPeer& ScriptedPeer::Add(Step step) {
     return *this;
 }
 
-ScriptedPeer& ScriptedPeer::Greet(std::string text) { return Send("+OK " + text + "\r\n"); }
+ScriptedPeer& ScriptedPeer::Greet(std::string text) {
+    return Send("+OK " + text + "\r\n");
+}
 
 ScriptedPeer& ScriptedPeer::GreetApop(std::string timestamp, std::string text) {
     return Send("+OK " + text + " " + timestamp + "\r\n");
@@ -166,19 +169,33 @@ ScriptedPeer& ScriptedPeer::Send(std::string bytes, Pieces pieces) {
     return Add({Kind::kSend, std::move(bytes), std::move(pieces), {}});
 }
 
-ScriptedPeer& ScriptedPeer::Expect(std::string line) { return Add({Kind::kExpect, std::move(line), {}, {}}); }
+ScriptedPeer& ScriptedPeer::Expect(std::string line) {
+    return Add({Kind::kExpect, std::move(line), {}, {}});
+}
 
-ScriptedPeer& ScriptedPeer::ExpectAnyLine() { return Add({Kind::kExpectAny, {}, {}, {}}); }
+ScriptedPeer& ScriptedPeer::ExpectAnyLine() {
+    return Add({Kind::kExpectAny, {}, {}, {}});
+}
 
-ScriptedPeer& ScriptedPeer::Pause(milliseconds how_long) { return Add({Kind::kPause, {}, {}, how_long}); }
+ScriptedPeer& ScriptedPeer::Pause(milliseconds how_long) {
+    return Add({Kind::kPause, {}, {}, how_long});
+}
 
-ScriptedPeer& ScriptedPeer::Close() { return Add({Kind::kClose, {}, {}, {}}); }
+ScriptedPeer& ScriptedPeer::Close() {
+    return Add({Kind::kClose, {}, {}, {}});
+}
 
-ScriptedPeer& ScriptedPeer::Reset() { return Add({Kind::kReset, {}, {}, {}}); }
+ScriptedPeer& ScriptedPeer::Reset() {
+    return Add({Kind::kReset, {}, {}, {}});
+}
 
-ScriptedPeer& ScriptedPeer::Silence() { return Add({Kind::kSilence, {}, {}, {}}); }
+ScriptedPeer& ScriptedPeer::Silence() {
+    return Add({Kind::kSilence, {}, {}, {}});
+}
 
-ScriptedPeer& ScriptedPeer::Accept() { return Add({Kind::kAccept, {}, {}, {}}); }
+ScriptedPeer& ScriptedPeer::Accept() {
+    return Add({Kind::kAccept, {}, {}, {}});
+}
 
 ScriptedPeer& ScriptedPeer::StepTimeout(milliseconds bound) {
     step_timeout_ = bound;
@@ -231,7 +248,9 @@ void ScriptedPeer::Stop() {
     }
 }
 
-bool ScriptedPeer::Stopping() const { return stop_.load(); }
+bool ScriptedPeer::Stopping() const {
+    return stop_.load();
+}
 
 void ScriptedPeer::Fail(std::string what) {
     {
@@ -287,6 +306,7 @@ bool ScriptedPeer::Play(std::size_t index, const Step& step) {
             }
             auto pieces = step.pieces.Split(step.bytes.size());
             std::size_t offset = 0;
+            bool watch_client = true;
             for (std::size_t k = 0; k < pieces.size(); ++k) {
                 Io io = Write(step.bytes.data() + offset, pieces[k]);
                 if (io == Io::kStopped) {
@@ -298,7 +318,7 @@ bool ScriptedPeer::Play(std::size_t index, const Step& step) {
                     return false;
                 }
                 offset += pieces[k];
-                if (k + 1 < pieces.size() && !Pace(step.pieces.gap)) {
+                if (k + 1 < pieces.size() && !Pace(step.pieces.gap, watch_client)) {
                     return false;
                 }
             }
@@ -318,9 +338,8 @@ bool ScriptedPeer::Play(std::size_t index, const Step& step) {
                          (line.empty() ? std::string() : " after sending " + Visible(line)));
                     return false;
                 case Io::kTimeout:
-                    Fail(Describe(index) + ": nothing came within " +
-                         std::to_string(step_timeout_.count()) + " ms" +
-                         (line.empty() ? std::string() : "; the client sent " + Visible(line)));
+                    Fail(Describe(index) + ": nothing came within " + std::to_string(step_timeout_.count()) +
+                         " ms" + (line.empty() ? std::string() : "; the client sent " + Visible(line)));
                     return false;
                 case Io::kError:
                     Fail(Describe(index) + ": no line end in " + Visible(line));
@@ -458,13 +477,19 @@ ScriptedPeer::Io ScriptedPeer::Write(const char* data, std::size_t size) {
 }
 
 // Waits until the client has read the piece just written, so the next piece
-// reaches it as a read of its own.
-bool ScriptedPeer::Pace(milliseconds gap) {
-    if (ClientSocketValid()) {
+// reaches it as a read of its own. A client that stops reading (it talks
+// instead, or lets the piece lie) is not waited for again within the same
+// reply: `watch_client` turns false.
+bool ScriptedPeer::Pace(milliseconds gap, bool& watch_client) {
+    if (watch_client && !ClientSocketValid()) {
+        // In another process: its reads cannot be seen, only given time.
+        gap = std::max(gap, kBlindGap);
+    } else if (watch_client) {
         const auto until = Clock::now() + kPaceBound;
         int ours_before = 0;
         ioctl(conn_, FIONREAD, &ours_before);
-        while (Clock::now() < until) {
+        watch_client = ours_before == 0;
+        while (watch_client) {
             if (Stopping()) {
                 return false;
             }
@@ -477,17 +502,15 @@ bool ScriptedPeer::Pace(milliseconds gap) {
             if (unacked == 0 && unread == 0) {
                 break;
             }
-            // A client that talks instead of reading will not drain the piece.
             int ours = 0;
             ioctl(conn_, FIONREAD, &ours);
-            if (ours != ours_before) {
+            if (ours != ours_before || Clock::now() >= until) {
+                watch_client = false;
                 break;
             }
             timespec tick{0, 50 * 1000};
             nanosleep(&tick, nullptr);
         }
-    } else if (gap < kBlindGap) {
-        gap = kBlindGap;
     }
     return gap.count() == 0 || Sleep(gap);
 }
@@ -513,8 +536,7 @@ bool ScriptedPeer::AcceptOne(Clock::time_point deadline, std::size_t index) {
             break;
         }
         if (left == 0) {
-            Fail(Describe(index) + ": no connection within " + std::to_string(step_timeout_.count()) +
-                 " ms");
+            Fail(Describe(index) + ": no connection within " + std::to_string(step_timeout_.count()) + " ms");
             return false;
         }
     }
@@ -653,8 +675,8 @@ bool ScriptedPeer::ClientSocketValid() const {
     }
     sockaddr_in local{};
     sockaddr_in peer{};
-    return LocalAndPeer(client_fd_, local, peer) && PortOf(local) == client_port_ &&
-           PortOf(peer) == port_ && local.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
+    return LocalAndPeer(client_fd_, local, peer) && PortOf(local) == client_port_ && PortOf(peer) == port_ &&
+           local.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
 }
 
 // --- Results ----------------------------------------------------------------

@@ -39,8 +39,8 @@ namespace wp::test {
 
 // How one reply is cut into pieces.
 struct Pieces {
-    std::vector<std::size_t> sizes;   // lengths of the first pieces; the rest is one more piece
-    std::size_t every = 0;            // or: pieces of this many bytes (the last may be shorter)
+    std::vector<std::size_t> sizes;    // lengths of the first pieces; the rest is one more piece
+    std::size_t every = 0;             // or: pieces of this many bytes (the last may be shorter)
     std::chrono::milliseconds gap{0};  // extra pause after each piece but the last
 
     static Pieces Whole() { return {}; }
@@ -133,7 +133,7 @@ private:
     Io ReadSome(std::chrono::steady_clock::time_point deadline);
     Io ReadLine(std::string& line, std::chrono::steady_clock::time_point deadline);
     Io Write(const char* data, std::size_t size);
-    bool Pace(std::chrono::milliseconds gap);
+    bool Pace(std::chrono::milliseconds gap, bool& watch_client);
     bool Sleep(std::chrono::milliseconds how_long);
     bool AcceptOne(std::chrono::steady_clock::time_point deadline, std::size_t index);
     void CloseConnection(bool reset);
