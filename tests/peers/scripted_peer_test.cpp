@@ -95,6 +95,9 @@ TEST(ScriptedPeerPieces, SplitCoversEveryByteOnce) {
         {"sizes beyond the end", Pieces::Sizes({5, 5}), 7, {5, 2}},
         {"zero sizes skipped", Pieces::Sizes({0, 2, 0}), 4, {2, 2}},
         {"nothing to send", Pieces::Every(1), 0, {}},
+        {"cut at offsets", Pieces::At({3, 10}), 12, {3, 7, 2}},
+        {"offsets at the ends", Pieces::At({0, 12}), 12, {12}},
+        {"offsets out of order", Pieces::At({5, 2}), 8, {5, 3}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.pieces.Split(c.total), c.expected) << c.name;

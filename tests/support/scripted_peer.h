@@ -48,6 +48,17 @@ struct Pieces {
     static Pieces Sizes(std::vector<std::size_t> sizes, std::chrono::milliseconds gap = {}) {
         return {std::move(sizes), 0, gap};
     }
+    // Cut at these byte offsets (ascending): At({3, 10}) sends bytes 0-2,
+    // 3-9 and the rest.
+    static Pieces At(const std::vector<std::size_t>& offsets, std::chrono::milliseconds gap = {}) {
+        Pieces p{{}, 0, gap};
+        std::size_t last = 0;
+        for (std::size_t at : offsets) {
+            p.sizes.push_back(at > last ? at - last : 0);
+            last = at > last ? at : last;
+        }
+        return p;
+    }
     // The piece lengths for a reply of `total` bytes.
     std::vector<std::size_t> Split(std::size_t total) const;
 };
