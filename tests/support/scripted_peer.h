@@ -22,7 +22,8 @@
 // Split replies: each piece is written as its own TCP segment. When the
 // client is a socket of this same process, the peer waits after each piece
 // until that socket's receive queue is empty again, so the client reads each
-// piece on its own; a client in another process gets a short pause instead.
+// piece on its own (a client that stops reading in mid-reply gets the rest
+// without waiting); a client in another process gets a short pause instead.
 
 #include <atomic>
 #include <chrono>
