@@ -2,7 +2,7 @@
 // kept on POSIX.
 
 #include "net/mail_socket.h"
-#include "platform/strings.h"
+#include "platform/text.h"
 #include "session_fixture.h"
 
 #include <gtest/gtest.h>

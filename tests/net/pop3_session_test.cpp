@@ -109,7 +109,8 @@ TEST(Pop3Session, CancelBeforeTheConnectionSendsNothing) {
     EXPECT_EQ(f.session.Login(), kLoginFailed);
     EXPECT_EQ(f.Statuses().back(), IDS_CANCELLED);
     peer.Stop();
-    EXPECT_EQ(peer.Received(), "");
+    EXPECT_EQ(peer.connections(), 0u) << "stopped before connecting";
+    peer.TakeFailures();
 }
 
 TEST(Pop3Session, CancelWhileWaitingForTheGreetingSendsNoQuit) {
@@ -444,8 +445,9 @@ TEST(Pop3Session, HostileRepliesNeverOverflow) {
     EXPECT_LE(std::strlen(f.session.reply), 4096u);
     // The rest of the long line is still in flight and spoils the next reply.
     EXPECT_EQ(f.session.Noop(), 0);
-    f.session.Quit(true);
+    f.session.Quit(false);
     peer.Stop();
+    peer.TakeFailures();  // the script could not be followed to its end, by design
 }
 
 }  // namespace
