@@ -57,6 +57,14 @@ private:
     std::uint16_t port_ = 0;
 };
 
+// Detaching hands the event back to its owner, who releases it.
+void Release(CMailSocket& s, SocketEvent* event) {
+    SocketEvent* held = event;
+    s.DeselectEvents(0, &event);
+    EXPECT_EQ(event, nullptr);
+    s.CloseEvent(held);
+}
+
 // Connects a non-blocking socket and waits (bounded) for FD_CONNECT.
 bool ConnectTo(CMailSocket& s, std::uint16_t port, int* connectError = nullptr) {
     if (!s.Create(nullptr, "127.0.0.1", port, 2, 1)) {
@@ -82,8 +90,7 @@ bool ConnectTo(CMailSocket& s, std::uint16_t port, int* connectError = nullptr) 
     } else if (!ok && connectError != nullptr) {
         *connectError = s.lastError;
     }
-    s.DeselectEvents(0, &event);
-    delete event;
+    Release(s, event);
     return ok;
 }
 
@@ -137,8 +144,7 @@ TEST(MailSocket, NonBlockingConnectCompletesThroughTheConnectEvent) {
         // Reported once.
         EXPECT_EQ(s.PollEvents(0, event, nullptr) & FD_CONNECT, 0);
     }
-    s.DeselectEvents(0, &event);
-    delete event;
+    Release(s, event);
 }
 
 TEST(MailSocket, RefusedConnectionCarriesTheRefusal) {
@@ -188,8 +194,7 @@ TEST(MailSocket, ReceiveTakesAtMostABufferAndReportsACleanClose) {
     EXPECT_EQ(got, data);
     EXPECT_TRUE(PollFor(s, event, FD_CLOSE) & FD_CLOSE);
     EXPECT_EQ(s.Receive(), 0) << "a peer that closed gives 0, not -1";
-    s.DeselectEvents(0, &event);
-    delete event;
+    Release(s, event);
 }
 
 TEST(MailSocket, ReceiveOfExactlyTheBufferLeavesTheRestForTheNextCall) {
@@ -211,8 +216,7 @@ TEST(MailSocket, ReceiveOfExactlyTheBufferLeavesTheRestForTheNextCall) {
     EXPECT_EQ(s.Receive(), 4096);
     EXPECT_EQ(s.recvBuf[4096], '\0');
     EXPECT_EQ(s.Receive(), 100);
-    s.DeselectEvents(0, &event);
-    delete event;
+    Release(s, event);
 }
 
 TEST(MailSocket, CloseTwiceDoesNoHarm) {
