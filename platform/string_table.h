@@ -44,5 +44,7 @@ inline constexpr int IDS_ACCOUNT_STEM_EXISTS = 40108;
 inline constexpr int IDS_STATUS_DISCONNECTING = 40202;
 inline constexpr int IDS_CLEAR_CACHE_QUESTION = 40203;
 inline constexpr int IDS_DELETE_MARKED_QUESTION = 40204;
+// An operation this build cannot carry out yet.
+inline constexpr int IDS_STATUS_NOT_AVAILABLE = 10900;
 
 }  // namespace wp

@@ -1,0 +1,602 @@
+#include "engine/frame_engine.h"
+
+#include "accounts/account_info.h"
+#include "decode/date_size_text.h"
+#include "mail/run_listing.h"
+#include "mail/mailbox_files.h"
+#include "platform/string_table.h"
+#include "platform/strings.h"
+
+#include <cstring>
+
+namespace wp {
+namespace {
+
+// What the bar's boxes hold, cut as the request block cuts them.
+std::string Cut(std::string text, std::size_t field) {
+    if (text.size() > field - 1) {
+        text.resize(field - 1);
+    }
+    return text;
+}
+
+bool SameLogin(const MailRequest& a, const MailRequest& b) {
+    return std::strcmp(a.accountName, b.accountName) == 0 && std::strcmp(a.host, b.host) == 0 &&
+           a.port == b.port && a.useApop == b.useApop && std::strcmp(a.loginId, b.loginId) == 0 &&
+           std::strcmp(a.password, b.password) == 0;
+}
+
+}  // namespace
+
+FrameEngine::FrameEngine(FrameView& view, Prompt& prompt, std::string dataFolder)
+    : view_(view), prompt_(prompt), dataFolder_(std::move(dataFolder)), session_(socket_) {
+    window_ = MakeQtWindow(*this);
+}
+
+FrameEngine::~FrameEngine() {
+    closing_ = true;
+    if (worker_.joinable()) {
+        // The worker ends at its next check; its last post is dropped with the window.
+        session_.cancel = 1;
+        worker_.join();
+    }
+    session_.SetIdleWatch(false);
+    if (sessionAlive) {
+        session_.Quit(sendQuit != 0);
+    }
+    window_.reset();
+}
+
+// ---------------------------------------------------------------- the gate
+
+void FrameEngine::StartOperation(int kind) {
+    if (kind == kOperationList && receiving) {
+        CancelOperation();
+        return;
+    }
+    if (starting) {
+        return;
+    }
+    starting = 1;
+    view_.SetPaneText(1, std::string());
+    view_.SetPaneText(3, std::string());
+    view_.ResetProgress();
+    if (view_.SelectedAccount() != nullptr) {
+        session_.cancel = 0;
+        view_.SetRunningImages(true);
+        receiving = 1;
+        if (!LaunchWorker(kind)) {
+            receiving = 0;
+            view_.SetRunningImages(false);
+        }
+    }
+    starting = 0;
+}
+
+bool FrameEngine::LaunchWorker(int kind) {
+    session_.frameWnd = window_.get();
+    if (!session_.Prepare(window_.get(), this)) {
+        PostFrameStatus(IDS_STATUS_PREPARE_FAILED);
+        session_.SetIdleWatch(false);
+        return false;
+    }
+    const AccountInfo* account = view_.SelectedAccount();
+    if (account == nullptr) {
+        return false;
+    }
+    FillRequest(request, account->Name(), account->Server(), account->UsesApop() ? 1 : 0, view_.LoginIdText(),
+                view_.PasswordText());
+    session_.SetLogin(request.host, request.port, request.loginId, request.password, request.useApop);
+    if (!mailbox_) {
+        mailbox_ = std::make_unique<CMailboxFiles>(request.accountName, dataFolder_);
+    }
+    JoinWorker();
+    switch (kind) {
+        case kOperationList:
+            worker_ = std::thread(ListWorker, this);
+            return true;
+        case kOperationDelete:
+            worker_ = std::thread(DeleteWorker, this);
+            return true;
+        case kOperationView:
+            worker_ = std::thread(ViewWorker, this);
+            return true;
+        case kOperationRetrieve:
+            retrieveDone = 0;
+            retrieveFailed = 0;
+            RetrieveAndSave();
+            return true;
+        default:
+            // Not a kind of operation: nothing starts, and the gate says so.
+            return false;
+    }
+}
+
+void FrameEngine::CancelOperation() {
+    if (!receiving) {
+        return;
+    }
+    view_.SetRunningImages(false);
+    session_.cancel = 1;
+}
+
+void FrameEngine::Disconnect() {
+    view_.SetRunningImages(false);
+    session_.Quit(sendQuit != 0);
+    sendQuit = 1;
+    sessionAlive = 0;
+    session_.SetIdleWatch(false);
+}
+
+bool FrameEngine::CheckConnection() {
+    int result = session_.Noop(nullptr);
+    while (result == 2 && !session_.cancel) {
+        YieldProcessor();
+        DispatchPendingMessages();
+        result = session_.Noop(nullptr);
+    }
+    if (session_.reply[0] != '\0') {
+        result = session_.Noop(nullptr);
+    } else {
+        result = (result == 2 && session_.cancel) ? 1 : 0;
+    }
+    if (result == 0) {
+        sessionAlive = 0;
+        return false;
+    }
+    if (result == 1) {
+        sessionAlive = 1;
+    }
+    return true;
+}
+
+void FrameEngine::CheckAccountChanged() {
+    if (!CheckConnection()) {
+        return;
+    }
+    // The kept connection was logged in for other account data: it must not
+    // serve this request. (Comparing the bar with a request that was just
+    // filled from it would never find a difference.)
+    if (!SameLogin(liveLogin_, request)) {
+        session_.Quit(true);
+        sessionAlive = 0;
+    }
+}
+
+void FrameEngine::PostFrameStatus(int id) {
+    if (window_) {
+        window_->Post(UM_STATUSTEXT, static_cast<WParam>(id), 0);
+    }
+}
+
+void FrameEngine::SendProgressRange(int done, int total) {
+    window_->Send(UM_PROGRESSRANGE,
+                  MakeLong(static_cast<std::uint16_t>(done & 0xFFFF), static_cast<std::uint16_t>(total & 0xFFFF)), 0);
+}
+
+void FrameEngine::SendProgressPos(int position) {
+    window_->Send(UM_PROGRESSPOS, static_cast<WParam>(position & 0xFFFF), 0);
+}
+
+OperationContext FrameEngine::MakeContext() {
+    return OperationContext{
+        session_,
+        view_.List(),
+        prompt_,
+        [this] { return CheckConnection(); },
+        [this](int done, int total) { SendProgressRange(done, total); },
+        [this](int position) { SendProgressPos(position); },
+        [this](int id) { PostFrameStatus(id); },
+    };
+}
+
+// ---------------------------------------------------------------- workers
+
+void FrameEngine::ShowLoginRefused() {
+    PromptRequest box;
+    box.text = LoadString(IDS_LOGIN_REFUSED);
+    box.caption = Sjis("ｴﾗｰ");
+    box.buttons = PromptButtons::Ok;
+    box.icon = PromptIcon::Exclamation;
+    prompt_.Ask(box);
+}
+
+int FrameEngine::LoginWorker(int doneCode) {
+    session_.SetIdleWatch(false);
+    CheckAccountChanged();
+    sendQuit = 1;
+    int ok = 0;
+    if (CheckConnection()) {
+        sessionAlive = 1;
+        ok = 1;
+    } else {
+        int code = session_.Login();
+        if (code == kLoginOk) {
+            sessionAlive = 1;
+            liveLogin_ = request;
+            ok = 1;
+        } else if (code >= kLoginUserRefused && code <= kLoginNoApop) {
+            ShowLoginRefused();
+        }
+    }
+    session_.SetIdleWatch(true);
+    if (!closing_) {
+        window_->Post(UM_OPERATIONDONE, static_cast<WParam>(doneCode), 0);
+    }
+    return ok;
+}
+
+int FrameEngine::ListWorker(FrameEngine* frame) {
+    return frame->LoginWorker(kDoneListLogin);
+}
+
+int FrameEngine::DeleteWorker(FrameEngine* frame) {
+    return frame->LoginWorker(kDoneDeleteLogin);
+}
+
+int FrameEngine::ViewWorker(FrameEngine* frame) {
+    FrameEngine& f = *frame;
+    auto viewer = [&](const std::function<void(ViewerHooks&)>& act) {
+        RunOnUiThread([&] {
+            if (ViewerHooks* v = f.view_.Viewer()) {
+                act(*v);
+            }
+        });
+    };
+    f.session_.SetIdleWatch(false);
+    f.CheckAccountChanged();
+    viewer([](ViewerHooks& v) { v.BeginReceive(); });
+    f.sendQuit = 1;
+    bool closed = false;
+    int ok = 0;
+    bool loggedIn = f.CheckConnection();
+    if (!loggedIn) {
+        viewer([](ViewerHooks& v) { v.SetStatusText(LoadString(IDS_STATUS_LOGGING_IN)); });
+        int code = f.session_.Login();
+        if (code == kLoginOk) {
+            f.liveLogin_ = f.request;
+            loggedIn = true;
+        } else {
+            viewer([](ViewerHooks& v) { v.PostClose(); });
+            closed = true;
+            if (code >= kLoginUserRefused && code <= kLoginNoApop) {
+                f.ShowLoginRefused();
+            }
+        }
+    }
+    if (loggedIn) {
+        viewer([](ViewerHooks& v) { v.SetStatusText(std::string()); });
+        f.PostFrameStatus(IDS_STATUS_RECEIVING);
+        int result = 0;
+        if (f.operations_.fetchForView) {
+            OperationContext context = f.MakeContext();
+            result = f.operations_.fetchForView(context);
+            if (result == -1) {
+                f.PostFrameStatus(IDS_STATUS_MESSAGE_PARTIAL);
+                f.sendQuit = 0;
+            } else if (result == -2) {
+                f.PostFrameStatus(IDS_STATUS_MESSAGE_NOT_FOUND);
+            } else {
+                f.PostFrameStatus(IDS_STATUS_MESSAGE_DONE);
+            }
+        } else {
+            f.NotAvailable();
+        }
+        f.sessionAlive = 1;
+        ok = 1;
+    }
+    if (!closed) {
+        viewer([](ViewerHooks& v) { v.EndReceive(); });
+    }
+    f.session_.SetIdleWatch(true);
+    if (!f.closing_) {
+        f.window_->Post(UM_OPERATIONDONE, kDoneView, 0);
+    }
+    return ok;
+}
+
+bool FrameEngine::RetrieveAndSave() {
+    session_.SetIdleWatch(false);
+    CheckAccountChanged();
+    sendQuit = 1;
+    bool success = false;
+    bool loggedIn = CheckConnection();
+    if (!loggedIn) {
+        int code = session_.Login();
+        if (code == kLoginOk) {
+            liveLogin_ = request;
+            loggedIn = true;
+        } else if (code >= kLoginUserRefused && code <= kLoginNoApop) {
+            ShowLoginRefused();
+        }
+    }
+    if (loggedIn) {
+        sessionAlive = 1;
+        session_.SetIdleWatch(true);
+        JoinWorker();
+        if (CheckConnection()) {
+            PostFrameStatus(IDS_STATUS_LOGGED_IN);
+            view_.SetDocumentTitle(request.accountName);
+            PostFrameStatus(IDS_STATUS_RECEIVING);
+            PostFrameStatus(IDS_STATUS_RECEIVING);
+            int result = -1;
+            if (operations_.retrieveSelected) {
+                OperationContext context = MakeContext();
+                result = operations_.retrieveSelected(context);
+            } else {
+                NotAvailable();
+            }
+            if (result == -1) {
+                CancelOperation();
+                PostFrameStatus(IDS_STATUS_RETRIEVE_STOPPED);
+                session_.Quit(sendQuit != 0);
+                sessionAlive = 0;
+            } else {
+                view_.FocusList();
+                CancelOperation();
+                session_.Quit(sendQuit != 0);
+                sessionAlive = 0;
+                PostFrameStatus(IDS_STATUS_MESSAGE_DONE);
+                success = true;
+            }
+        }
+    }
+    session_.SetIdleWatch(true);
+    retrieveDone = 1;
+    retrieveFailed = success ? 0 : 1;
+    CommonEnding();
+    return success;
+}
+
+void FrameEngine::NotAvailable() {
+    // A kind of operation whose work this build does not have yet.
+    PostFrameStatus(IDS_STATUS_NOT_AVAILABLE);
+}
+
+void FrameEngine::JoinWorker() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+// ---------------------------------------------------------------- completion
+
+void FrameEngine::OnOperationDone(int code) {
+    if (code == kDoneClosedByServer) {
+        sendQuit = 0;
+        Disconnect();
+        return;
+    }
+    if (code == kDoneListLogin || code == kDoneDeleteLogin) {
+        JoinWorker();
+        if (CheckConnection()) {
+            sessionAlive = 1;
+            PostFrameStatus(IDS_STATUS_LOGGED_IN);
+            view_.SetDocumentTitle(request.accountName);
+            OperationContext context = MakeContext();
+            if (code == kDoneListLogin) {
+                PostFrameStatus(IDS_STATUS_RECEIVING);
+                int result = RunListing(*mailbox_, context);
+                if (result > 0) {
+                    view_.FocusList();
+                }
+                CancelOperation();
+                if (result == -2) {
+                    PostFrameStatus(IDS_STATUS_LIST_PARTIAL);
+                } else if (result == -1) {
+                    PostFrameStatus(IDS_STATUS_RECEIVE_FAILED);
+                } else if (result == 0) {
+                    PostFrameStatus(IDS_STATUS_NO_MESSAGES);
+                }
+                session_.Quit(sendQuit != 0);
+                sessionAlive = 0;
+                if (result > 0) {
+                    PostFrameStatus(IDS_STATUS_LIST_DONE);
+                }
+            } else {
+                PostFrameStatus(IDS_STATUS_DELETING);
+                int result = 0;
+                if (operations_.deleteMarked) {
+                    result = operations_.deleteMarked(context);
+                } else {
+                    NotAvailable();
+                }
+                CancelOperation();
+                if (result == -2) {
+                    PostFrameStatus(IDS_STATUS_DELETE_STOPPED);
+                }
+                session_.Quit(sendQuit != 0);
+                sessionAlive = 0;
+                if (result != -2 && operations_.deleteMarked) {
+                    PostFrameStatus(IDS_STATUS_DELETED);
+                }
+            }
+        }
+    } else if (code == kDoneView) {
+        JoinWorker();
+        if (!sendQuit) {
+            CancelOperation();
+            session_.Quit(false);
+            sessionAlive = 0;
+        }
+    }
+    CommonEnding();
+}
+
+void FrameEngine::CommonEnding() {
+    receiving = 0;
+    view_.SetRunningImages(false);
+    if (exitPending) {
+        exitPending = 0;
+        CarryOutExit();
+        return;
+    }
+    // Whatever waited for the operation to end goes on now.
+    std::vector<std::function<void()>> waiting;
+    waiting.swap(whenIdle_);
+    for (auto& fn : waiting) {
+        fn();
+    }
+}
+
+void FrameEngine::WhenIdle(std::function<void()> fn) {
+    if (!receiving) {
+        fn();
+        return;
+    }
+    whenIdle_.push_back(std::move(fn));
+}
+
+void FrameEngine::OnStatusText(int id) {
+    if (id == 0) {
+        view_.SetPaneText(3, std::string());
+        return;
+    }
+    std::string text = LoadString(id);
+    std::size_t at = text.find("%s");
+    if (at != std::string::npos) {
+        const AccountInfo* account = view_.SelectedAccount();
+        if (account == nullptr) {
+            return;
+        }
+        text.replace(at, 2, std::string(account->Server()));
+    }
+    view_.SetPaneText(3, text);
+}
+
+void FrameEngine::OnProgressRange(WParam wParam) {
+    int done = LoWord(wParam);
+    int total = HiWord(wParam);
+    view_.SetPaneText(1, ProgressStatusText(done, total));
+    view_.SetProgressRange(total);
+}
+
+void FrameEngine::OnProgressPos(WParam wParam) {
+    view_.SetProgressPos(LoWord(wParam));
+}
+
+void FrameEngine::OnSelectionInfo(WParam wParam, LParam lParam) {
+    auto code = static_cast<std::uint32_t>(lParam);
+    selectionUnit = HiWord(code);
+    selectionFigure = LoWord(code);
+    view_.SetPaneText(0, SelectionStatusText(LoWord(wParam), code));
+}
+
+LResult FrameEngine::HandleMessage(std::uint32_t msg, WParam wParam, LParam lParam) {
+    switch (msg) {
+        case UM_OPERATIONDONE:
+            OnOperationDone(static_cast<int>(wParam));
+            return 0;
+        case UM_STATUSTEXT:
+            OnStatusText(static_cast<int>(wParam));
+            return 0;
+        case UM_PROGRESSRANGE:
+            OnProgressRange(wParam);
+            return 0;
+        case UM_PROGRESSPOS:
+            OnProgressPos(wParam);
+            return 0;
+        case UM_SELECTIONINFO:
+            OnSelectionInfo(wParam, lParam);
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+// ---------------------------------------------------------------- exit
+
+void FrameEngine::Exit() {
+    if (receiving) {
+        CancelOperation();
+        exitPending = 1;
+        return;
+    }
+    CarryOutExit();
+}
+
+void FrameEngine::CarryOutExit() {
+    PostFrameStatus(IDS_STATUS_DISCONNECTING);
+    receiving = 1;  // nothing may start while the window closes
+    session_.SetIdleWatch(false);
+    session_.Quit(true);
+    sessionAlive = 0;
+    if (mailbox_) {
+        mailbox_->ClearList(view_.List());
+    }
+    view_.CloseWindow();
+}
+
+bool FrameEngine::CloseRequested() {
+    if (receiving) {
+        CancelOperation();
+        exitPending = 1;
+        return false;
+    }
+    if (mailbox_) {
+        mailbox_->ClearList(view_.List());
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- accounts and cache
+
+void FrameEngine::SwitchAccount(const std::string& accountName) {
+    WhenIdle([this, accountName] {
+        mailbox_.reset();
+        mailbox_ = std::make_unique<CMailboxFiles>(accountName, dataFolder_);
+        view_.SetPaneText(1, std::string());
+        view_.SetPaneText(3, std::string());
+        view_.ResetProgress();
+        LoadCachedList(
+            *mailbox_, view_.List(), prompt_, [this](int done, int total) { SendProgressRange(done, total); },
+            [this](int position) { SendProgressPos(position); }, [this](int id) { PostFrameStatus(id); });
+    });
+}
+
+void FrameEngine::ClearCache() {
+    if (receiving) {
+        CancelOperation();
+    }
+    if (mailbox_) {
+        wp::ClearCache(*mailbox_, prompt_);
+    }
+}
+
+// ---------------------------------------------------------------- session host
+
+std::string FrameEngine::ResponseFilePath() {
+    return mailbox_ ? mailbox_->lstPath + "_" : std::string();
+}
+
+void FrameEngine::AppendCapture(const char* data, std::size_t length) {
+    if (mailbox_) {
+        mailbox_->AppendCapture(data, length);
+    }
+}
+
+void FrameEngine::ProgressAddBytes(int count) {
+    if (IsUiThread()) {
+        if (ProgressHooks* progress = view_.ProgressDialog()) {
+            progress->AddBytes(count);
+        }
+    }
+}
+
+void FrameEngine::ClearViewerText() {
+    RunOnUiThread([&] {
+        if (ViewerHooks* viewer = view_.Viewer()) {
+            viewer->ClearMailText();
+        }
+    });
+}
+
+void FrameEngine::AppendViewerText(const char* data, std::size_t length, int bytesReceived) {
+    RunOnUiThread([&] {
+        if (ViewerHooks* viewer = view_.Viewer()) {
+            viewer->AppendReceivedText(data, length, bytesReceived);
+        }
+    });
+}
+
+}  // namespace wp

@@ -1,0 +1,153 @@
+#pragma once
+// The machinery around one mail operation: the gate that starts it (and
+// doubles as the cancel command), the request block, the worker thread that
+// logs in, the notification handlers that finish the operation on the
+// user-interface thread, and the decision when a login stays open. The main
+// frame owns one; wrenpost-cli and the tests run it without a window.
+
+#include "engine/frame_view.h"
+#include "engine/mail_request.h"
+#include "mail/operation_context.h"
+#include "net/pop3_session.h"
+#include "platform/messages.h"
+#include "platform/prompt.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace wp {
+
+class CMailboxFiles;
+
+enum OperationKind : int { kOperationList = 0, kOperationView = 1, kOperationDelete = 2, kOperationRetrieve = 4 };
+
+// Completion codes of UM_OPERATIONDONE.
+inline constexpr int kDoneClosedByServer = 0;
+inline constexpr int kDoneListLogin = 1;
+inline constexpr int kDoneDeleteLogin = 4;
+inline constexpr int kDoneView = 5;
+
+// An operation that a later part of the program provides. The listing is
+// built in; the others are plugged in here, and a kind whose operation is
+// missing says so and ends cleanly.
+struct MailOperations {
+    // The deletion of the marked mails, on the user-interface thread after
+    // the login: -2 when stopped early, anything else when done.
+    std::function<int(OperationContext&)> deleteMarked;
+    // The fetch for viewing, on the worker thread: -1 failed, -2 the mail is
+    // no longer on the server, anything else success.
+    std::function<int(OperationContext&)> fetchForView;
+    // The retrieval for saving or dragging, on the user-interface thread:
+    // -1 when stopped or failed, anything else success.
+    std::function<int(OperationContext&)> retrieveSelected;
+};
+
+class FrameEngine : private MessageHandler, public SessionHost {
+public:
+    FrameEngine(FrameView& view, Prompt& prompt, std::string dataFolder);
+    ~FrameEngine() override;
+    FrameEngine(const FrameEngine&) = delete;
+    FrameEngine& operator=(const FrameEngine&) = delete;
+
+    // The main frame's window: the worker and the session post to it.
+    Window* FrameWindow() const { return window_.get(); }
+    const std::string& DataFolder() const { return dataFolder_; }
+
+    // The gate. Kind 0 while an operation runs cancels it instead.
+    void StartOperation(int kind);
+    bool LaunchWorker(int kind);
+    // Asks the running operation to stop at its next check.
+    void CancelOperation();
+    // Ends the login (QUIT only when sendQuit) and resets the connection state.
+    void Disconnect();
+    // True when a logged-in connection answers.
+    bool CheckConnection();
+    // Ends a live connection that belongs to other account data.
+    void CheckAccountChanged();
+    void PostFrameStatus(int id);
+    void SendProgressRange(int done, int total);
+    void SendProgressPos(int position);
+
+    // The exit command: deferred while an operation runs.
+    void Exit();
+    // Closing the window: true when it may close now; otherwise the running
+    // operation is cancelled and the window closes when it has ended.
+    bool CloseRequested();
+
+    // The account switch: the named account's cache object replaces the
+    // current one and its cached list is shown. Waits for a running operation
+    // to end first: the cache object is never replaced under it.
+    void SwitchAccount(const std::string& accountName);
+    // The cache-clear command.
+    void ClearCache();
+    // Runs fn now when no operation runs, else once the running one has ended.
+    void WhenIdle(std::function<void()> fn);
+
+    CMailboxFiles* Mailbox() { return mailbox_.get(); }
+    CPop3Session& Session() { return session_; }
+    MailOperations& Operations() { return operations_; }
+    // The context an operation works in.
+    OperationContext MakeContext();
+
+    // The last selection summary: its size unit and figure.
+    int selectionUnit = 0;
+    int selectionFigure = 0;
+
+    std::atomic<std::int32_t> receiving{0};
+    std::atomic<std::int32_t> starting{0};
+    std::atomic<std::int32_t> sessionAlive{0};
+    std::atomic<std::int32_t> sendQuit{1};
+    std::atomic<std::int32_t> exitPending{0};
+    std::atomic<std::int32_t> retrieveDone{0};
+    std::atomic<std::int32_t> retrieveFailed{0};
+    MailRequest request{};
+
+    // The handlers of the frame's messages.
+    void OnOperationDone(int code);
+    void OnStatusText(int id);
+    void OnProgressRange(WParam wParam);
+    void OnProgressPos(WParam wParam);
+    void OnSelectionInfo(WParam wParam, LParam lParam);
+
+private:
+    static int ListWorker(FrameEngine* frame);
+    static int DeleteWorker(FrameEngine* frame);
+    static int ViewWorker(FrameEngine* frame);
+    int LoginWorker(int doneCode);
+    bool RetrieveAndSave();
+    void CommonEnding();
+    void CarryOutExit();
+    void JoinWorker();
+    void ShowLoginRefused();
+    void NotAvailable();
+
+    LResult HandleMessage(std::uint32_t msg, WParam wParam, LParam lParam) override;
+
+    // SessionHost: the current cache object and the viewer and progress hooks.
+    std::string ResponseFilePath() override;
+    void AppendCapture(const char* data, std::size_t length) override;
+    void ProgressAddBytes(int count) override;
+    void ClearViewerText() override;
+    void AppendViewerText(const char* data, std::size_t length, int bytesReceived) override;
+
+    FrameView& view_;
+    Prompt& prompt_;
+    std::string dataFolder_;
+    CMailSocket socket_;
+    CPop3Session session_;
+    std::unique_ptr<Window> window_;
+    std::thread worker_;
+    std::unique_ptr<CMailboxFiles> mailbox_;
+    MailOperations operations_;
+    std::vector<std::function<void()>> whenIdle_;
+    // What the kept connection logged in with; a new request for anything
+    // else must not reuse it.
+    MailRequest liveLogin_{};
+    bool closing_ = false;
+};
+
+}  // namespace wp

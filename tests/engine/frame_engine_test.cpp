@@ -1,0 +1,341 @@
+// The operation machinery headless: the gate, the worker, the completion
+// handlers and the deferred exit, against Dovecot and scripted servers.
+
+#include "engine/frame_engine.h"
+#include "headless_frame.h"
+#include "mail/mailbox_files.h"
+#include "platform/string_table.h"
+#include "support/dovecot.h"
+#include "support/scripted_peer.h"
+#include "support/scripted_prompt.h"
+#include "support/wait_for.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+namespace wp {
+namespace {
+
+using test::HeadlessFrame;
+using test::ScriptedPeer;
+using test::ScriptedPrompt;
+
+std::string StatusText(int id, const std::string& server = {}) {
+    std::string text = Cp932ToUtf8(LoadString(id));
+    auto at = text.find("%s");
+    if (at != std::string::npos) {
+        text.replace(at, 2, server);
+    }
+    return text;
+}
+
+std::string FreshDataFolder(const std::string& name) {
+    const char* base = std::getenv("WRENPOST_TEST_TMP");
+    std::string folder = std::string(base != nullptr ? base : "/tmp") + "/engine-" + name + "-" +
+                         std::to_string(QCoreApplication::applicationPid()) + "/Mail";
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+struct Rig {
+    explicit Rig(const std::string& name) : engine(frame, prompt, FreshDataFolder(name)) {}
+    bool WaitIdle() { return test::PumpUntil([&] { return engine.receiving == 0; }); }
+
+    HeadlessFrame frame;
+    ScriptedPrompt prompt;
+    FrameEngine engine;
+};
+
+std::string Server(std::uint16_t port) {
+    return "127.0.0.1:" + std::to_string(port);
+}
+
+TEST(MailRequest, PortRule) {
+    struct Case {
+        const char* server;
+        const char* host;
+        int port;
+    } cases[] = {
+        {"pop.example.jp:995", "pop.example.jp", 995},
+        {"pop.example.jp", "pop.example.jp", 110},
+        {"pop.example.jp:", "pop.example.jp", 110},
+        {"pop.example.jp:0", "pop.example.jp", 110},
+        {"pop.example.jp:abc", "pop.example.jp", 110},
+        {"pop.example.jp:65536", "pop.example.jp", 110},
+        {"pop.example.jp:65646", "pop.example.jp", 110},
+        {"pop.example.jp:65647", "pop.example.jp", 111},
+        {"pop.example.jp:995:1", "pop.example.jp", 995},
+        {"pop.example.jp:00000000000110", "pop.example.jp", 110},  // cut to 11 digits: 0
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.server);
+        MailRequest request;
+        FillRequest(request, "acc", c.server, 0, "id", "pw");
+        EXPECT_STREQ(request.host, c.host);
+        EXPECT_EQ(request.port, c.port);
+    }
+}
+
+TEST(MailRequest, OverlongTextsAreCutToTheirFields) {
+    MailRequest request;
+    std::string longText(600, 'x');
+    FillRequest(request, longText, longText, 1, longText, longText);
+    EXPECT_EQ(std::strlen(request.accountName), 255u);
+    EXPECT_EQ(std::strlen(request.host), 255u);
+    EXPECT_EQ(std::strlen(request.loginId), 39u);
+    EXPECT_EQ(std::strlen(request.password), 39u);
+    EXPECT_EQ(request.useApop, 1);
+}
+
+TEST(FrameEngine, NothingStartsWithoutASelectedAccount) {
+    Rig rig("noaccount");
+    rig.engine.StartOperation(kOperationList);
+    EXPECT_EQ(rig.engine.receiving, 0);
+    EXPECT_TRUE(rig.frame.imageSwitches.empty());
+}
+
+TEST(FrameEngine, WrongPasswordShowsOneBoxAndEndsWithoutListing) {
+    ScriptedPeer peer;
+    peer.Greet().Expect("USER alice\r\n").Send("+OK\r\n").Expect("PASS wrong\r\n").Send("-ERR no\r\n");
+    peer.Expect("QUIT\r\n").Send("+OK\r\n");
+    peer.Start();
+    Rig rig("wrongpass");
+    rig.frame.SelectAccount("acc", Server(peer.port()), "alice", "wrong");
+    PromptRequest box;
+    box.text = LoadString(IDS_LOGIN_REFUSED);
+    box.caption = Sjis("ｴﾗｰ");
+    box.buttons = PromptButtons::Ok;
+    box.icon = PromptIcon::Exclamation;
+    rig.prompt.Expect(box, PromptAnswer::Ok);
+    rig.engine.StartOperation(kOperationList);
+    EXPECT_EQ(rig.engine.receiving, 1);
+    EXPECT_TRUE(rig.frame.running);
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_FALSE(rig.frame.running);
+    EXPECT_EQ(rig.prompt.Count(), 1u);
+    peer.Check();
+    QCoreApplication::processEvents();
+    for (const auto& s : rig.frame.statusHistory) {
+        EXPECT_NE(s, StatusText(IDS_STATUS_LOGGED_IN)) << "no listing after a refused login";
+    }
+}
+
+TEST(FrameEngine, ReceiveWhileRunningCancelsAndStartsNothing) {
+    ScriptedPeer peer;
+    peer.Silence();
+    peer.Start();
+    Rig rig("cancel");
+    rig.frame.SelectAccount("acc", Server(peer.port()), "alice", "secret");
+    rig.engine.StartOperation(kOperationList);
+    ASSERT_TRUE(test::PumpUntil([&] { return peer.connections() == 1; }));
+    rig.engine.StartOperation(kOperationList);
+    EXPECT_EQ(rig.engine.Session().cancel, 1);
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_EQ(peer.connections(), 1u);
+    peer.Stop();
+    peer.TakeFailures();
+}
+
+TEST(FrameEngine, RefusedAndSilentServersAlwaysEndTheOperation) {
+    std::uint16_t closedPort = 0;
+    {
+        ScriptedPeer probe;
+        closedPort = probe.port();
+        probe.Stop();
+        probe.TakeFailures();
+    }
+    // Refused: the connect failure is reported and the operation ends.
+    {
+        Rig rig("refused");
+        rig.frame.SelectAccount("acc", Server(closedPort), "alice", "secret");
+        rig.engine.StartOperation(kOperationList);
+        ASSERT_TRUE(rig.WaitIdle());
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(rig.frame.statusHistory.empty());
+        EXPECT_EQ(rig.frame.statusHistory.back(), StatusText(IDS_STATUS_CONNECT_FAILED));
+    }
+    // Silent: the time-out ends the wait.
+    {
+        ScriptedPeer peer;
+        peer.Silence();
+        peer.Start();
+        Rig rig("silent");
+        rig.engine.Session().inactivityTimeout = std::chrono::milliseconds(300);
+        rig.frame.SelectAccount("acc", Server(peer.port()), "alice", "secret");
+        rig.engine.StartOperation(kOperationList);
+        ASSERT_TRUE(rig.WaitIdle());
+        EXPECT_FALSE(rig.frame.running);
+        peer.Stop();
+        peer.TakeFailures();
+    }
+}
+
+TEST(FrameEngine, ListingSendsItsCommandsAndQuits) {
+    const std::string top = "+OK\r\nFrom: a@example.jp\r\nSubject: hello\r\nDate: Mon, 7 Mar 2005 09:05:00 +0900\r\n\r\n.\r\n";
+    ScriptedPeer peer;
+    peer.Greet()
+        .Expect("USER alice\r\n").Send("+OK\r\n")
+        .Expect("PASS secret\r\n").Send("+OK\r\n")
+        .Expect("NOOP\r\n").Send("+OK\r\n")   // the frame's liveness check
+        .Expect("NOOP\r\n").Send("+OK\r\n")
+        .Expect("NOOP\r\n").Send("+OK\r\n")   // the listing's own check
+        .Expect("NOOP\r\n").Send("+OK\r\n")
+        .Expect("NOOP\r\n").Send("+OK\r\n")
+        .Expect("STAT\r\n").Send("+OK 1 100\r\n")
+        .Expect("LIST\r\n").Send("+OK\r\n1 100\r\n.\r\n")
+        .Expect("UIDL\r\n").Send("+OK\r\n1 abc\r\n.\r\n")
+        .Expect("TOP 1 0\r\n").Send(top)
+        .Expect("QUIT\r\n").Send("+OK\r\n");
+    peer.Start();
+    Rig rig("scriptedlist");
+    rig.frame.SelectAccount("acc", Server(peer.port()), "alice", "secret");
+    rig.engine.StartOperation(kOperationList);
+    ASSERT_TRUE(rig.WaitIdle());
+    peer.Check();
+    ASSERT_EQ(rig.frame.list.RowCount(), 1);
+    EXPECT_EQ(Cp932ToUtf8(rig.frame.list.RowEntry(0)->subject), "hello");
+}
+
+class FrameEngineDovecot : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server_ = test::FindDovecot();
+        ASSERT_TRUE(server_) << server_.error;
+        user_ = test::LeaseUser();
+        ASSERT_TRUE(user_) << user_.error();
+    }
+    void Fill(int count) {
+        std::vector<std::string> mails;
+        for (int i = 1; i <= count; ++i) {
+            mails.push_back("From: sender" + std::to_string(i) +
+                            "@example.jp\nSubject: =?ISO-2022-JP?B?GyRCJCIkJCQmJCgkKhsoQg==?= " + std::to_string(i) +
+                            "\nDate: Mon, 7 Mar 2005 09:05:00 +0900\n\nbody\n");
+        }
+        ASSERT_TRUE(test::FillMailbox(user_.name(), mails));
+    }
+    void Select(HeadlessFrame& frame) {
+        frame.SelectAccount("Dovecot " + user_.name(), server_.host + ":" + std::to_string(server_.port),
+                            user_.name(), user_.password());
+    }
+
+    test::DovecotServer server_;
+    test::DovecotUserLease user_;
+};
+
+TEST_F(FrameEngineDovecot, AFullListingReportsInOrderAndFillsTheList) {
+    Fill(5);
+    Rig rig("dovecotlist");
+    Select(rig.frame);
+    rig.engine.SwitchAccount("Dovecot " + user_.name());
+    rig.engine.StartOperation(kOperationList);
+    ASSERT_TRUE(rig.WaitIdle());
+    QCoreApplication::processEvents();
+    std::string server = server_.host + ":" + std::to_string(server_.port);
+    std::vector<std::string> expected = {
+        StatusText(IDS_STATUS_CONNECTING, server), StatusText(IDS_STATUS_LOGGING_IN),
+        StatusText(IDS_STATUS_SENDING_PASSWORD),  StatusText(IDS_STATUS_LOGGED_IN),
+        StatusText(IDS_STATUS_RECEIVING),         StatusText(IDS_STATUS_LIST_DONE)};
+    EXPECT_EQ(rig.frame.statusHistory, expected);
+    ASSERT_EQ(rig.frame.list.RowCount(), 5);
+    EXPECT_EQ(Cp932ToUtf8(rig.frame.list.RowEntry(4)->subject), "あいうえお 5");
+    EXPECT_EQ(Cp932ToUtf8(rig.frame.panes[1]), "5/5件中");
+    EXPECT_EQ(rig.frame.title, "Dovecot " + user_.name());
+    EXPECT_GE(rig.frame.listFocused, 1);
+    EXPECT_FALSE(rig.frame.running);
+    EXPECT_EQ(rig.engine.sessionAlive, 0);
+    ASSERT_NE(rig.engine.Mailbox(), nullptr);
+    EXPECT_EQ(std::filesystem::file_size(rig.engine.Mailbox()->sidPath), 5u * 88u);
+    EXPECT_TRUE(std::filesystem::exists(rig.engine.Mailbox()->kvtPath));
+}
+
+TEST_F(FrameEngineDovecot, ExitDuringAListingClosesWhenItHasEnded) {
+    Fill(200);
+    Rig rig("exit");
+    Select(rig.frame);
+    rig.engine.SwitchAccount("Dovecot " + user_.name());
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (rig.frame.list.RowCount() >= 3 && !rig.engine.exitPending && !rig.frame.closed) {
+            rig.engine.Exit();
+            EXPECT_FALSE(rig.frame.closed) << "the window waits for the operation";
+        }
+    });
+    timer.start(1);
+    rig.engine.StartOperation(kOperationList);
+    ASSERT_TRUE(test::PumpUntil([&] { return rig.frame.closed; }));
+    EXPECT_LT(rig.frame.list.RowCount(), 200) << "the listing stopped at its next check";
+}
+
+TEST_F(FrameEngineDovecot, KindsWithoutTheirOperationEndCleanly) {
+    Fill(1);
+    for (int kind : {kOperationDelete, kOperationView, kOperationRetrieve}) {
+        SCOPED_TRACE(kind);
+        Rig rig("notbuilt");
+        Select(rig.frame);
+        rig.engine.SwitchAccount("Dovecot " + user_.name());
+        rig.engine.StartOperation(kind);
+        ASSERT_TRUE(rig.WaitIdle());
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(rig.frame.running);
+        bool said = false;
+        for (const auto& s : rig.frame.statusHistory) {
+            said = said || s == StatusText(IDS_STATUS_NOT_AVAILABLE);
+        }
+        EXPECT_TRUE(said);
+    }
+}
+
+TEST_F(FrameEngineDovecot, AServerClosingAKeptLoginIsNoticedAndTheNextOperationLogsInAgain) {
+    Fill(2);
+    Rig rig("keptlogin");
+    Select(rig.frame);
+    rig.engine.SwitchAccount("Dovecot " + user_.name());
+    // A view keeps its login open.
+    rig.engine.StartOperation(kOperationView);
+    ASSERT_TRUE(rig.WaitIdle());
+    ASSERT_EQ(rig.engine.sessionAlive, 1);
+    ASSERT_GE(rig.engine.Session().Socket().sock, 0);
+    // The server ends the idle connection (we make it by closing our sending side).
+    shutdown(rig.engine.Session().Socket().sock, SHUT_WR);
+    ASSERT_TRUE(test::PumpUntil([&] { return rig.engine.sessionAlive == 0; }));
+    EXPECT_EQ(rig.engine.Session().Socket().sock, -1);
+    EXPECT_EQ(rig.engine.sendQuit, 1);
+    // The next operation logs in afresh and lists.
+    rig.frame.statusHistory.clear();
+    rig.engine.StartOperation(kOperationList);
+    ASSERT_TRUE(rig.WaitIdle());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.frame.list.RowCount(), 2);
+    EXPECT_EQ(rig.frame.statusHistory.back(), StatusText(IDS_STATUS_LIST_DONE));
+}
+
+TEST_F(FrameEngineDovecot, ManyOperationsCancelledAtRandomPointsAlwaysEnd) {
+    Fill(30);
+    Rig rig("stress");
+    Select(rig.frame);
+    rig.engine.SwitchAccount("Dovecot " + user_.name());
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 200; ++round) {
+        rig.engine.StartOperation(kOperationList);
+        int events = static_cast<int>(random() % 60);
+        for (int i = 0; i < events && rig.engine.receiving; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        if (rig.engine.receiving) {
+            rig.engine.StartOperation(kOperationList);  // the receive command cancels
+        }
+        ASSERT_TRUE(rig.WaitIdle()) << "round " << round;
+        EXPECT_FALSE(rig.frame.running);
+    }
+}
+
+}  // namespace
+}  // namespace wp
