@@ -37,6 +37,11 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::optional<std::int64_t> RegularFileSize(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {

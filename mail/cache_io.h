@@ -50,6 +50,8 @@ private:
 };
 
 bool Exists(const std::string& path);
+// A regular file itself, not a link to one.
+bool IsRegularFile(const std::string& path);
 // Size of a regular file; nullopt when there is none at the path.
 std::optional<std::int64_t> RegularFileSize(const std::string& path);
 

@@ -146,7 +146,8 @@ void CMailboxFiles::DiscardHeaderAndIndex() {
 void CMailboxFiles::FinishPendingReplace() {
     const std::string newIndex = NewIndexPath();
     const std::string newHeader = NewHeaderPath();
-    if (!io::Exists(newHeader)) {
+    // Only a file this program wrote; never a link or a folder put there.
+    if (!io::IsRegularFile(newHeader)) {
         return;
     }
     if (io::Exists(newIndex)) {

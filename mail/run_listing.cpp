@@ -134,12 +134,19 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
 
     // 6: the fresh listing in the new index file.
     mailbox.FinishPendingReplace();
-    if (session.List() <= 0 || !mailbox.WriteListIndex() || session.Uidl() <= 0 || !mailbox.WriteUidIndex()) {
+    if (session.List() <= 0 || !mailbox.WriteListIndex()) {
+        return -1;
+    }
+    if (io::RegularFileSize(mailbox.NewIndexPath()).value_or(-1) !=
+        static_cast<std::int64_t>(count) * static_cast<std::int64_t>(kIndexRecordSize)) {
+        // STAT and LIST disagree about the same mailbox: neither can be trusted.
+        return -1;
+    }
+    if (session.Uidl() <= 0 || !mailbox.WriteUidIndex()) {
         return -1;
     }
     std::optional<std::vector<IndexRecord>> fresh = IndexFile::ReadRecords(mailbox.NewIndexPath());
     if (!fresh || fresh->size() != static_cast<std::size_t>(count)) {
-        // STAT and LIST disagree about the same mailbox: neither can be trusted.
         return -1;
     }
     const std::vector<IndexRecord>& records = *fresh;
