@@ -123,6 +123,20 @@ struct ListingRig {
         return testing::AssertionSuccess();
     }
 
+    // Logs in at a real server with USER/PASS.
+    testing::AssertionResult LoginTo(const std::string& server, std::uint16_t port, const std::string& user,
+                                     const std::string& password) {
+        if (!session.Prepare(owner.get(), &host)) {
+            return testing::AssertionFailure() << "Prepare failed";
+        }
+        session.SetLogin(server.c_str(), port, user.c_str(), password.c_str(), 0);
+        int code = session.Login();
+        if (code != kLoginOk) {
+            return testing::AssertionFailure() << "login code " << code;
+        }
+        return testing::AssertionSuccess();
+    }
+
     int Listing() {
         ranges.clear();
         positions.clear();
