@@ -69,19 +69,30 @@ std::optional<std::int32_t> StatCount(const char* reply) {
 
 void DropStaleEntries(CMailboxFiles& mailbox, const std::vector<MailEntry*>& newList, MailList& list) {
     std::unordered_set<const MailEntry*> kept(newList.begin(), newList.end());
+    std::unordered_set<const MailEntry*> stale;
+    for (const std::unique_ptr<MailEntry>& entry : mailbox.entries) {
+        if (entry && kept.count(entry.get()) == 0) {
+            stale.insert(entry.get());
+        }
+    }
+    // One pass over the rows, one deletion of them all: a mailbox whose ids
+    // all changed costs no more than one that kept them.
+    std::vector<int> rows;
+    for (int row = 0; row < list.RowCount() && !stale.empty(); ++row) {
+        if (stale.count(list.RowEntry(row)) != 0) {
+            rows.push_back(row);
+        }
+    }
+    list.DeleteRows(std::move(rows));
     for (std::unique_ptr<MailEntry>& entry : mailbox.entries) {
         if (!entry) {
             continue;
         }
-        if (kept.count(entry.get()) != 0) {
+        if (stale.count(entry.get()) != 0) {
+            entry.reset();
+        } else {
             (void)entry.release();  // newList owns it now
-            continue;
         }
-        int row = list.FindRow(entry.get());
-        if (row >= 0) {
-            list.DeleteRow(row);
-        }
-        entry.reset();
     }
 }
 

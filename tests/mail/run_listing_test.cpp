@@ -125,6 +125,7 @@ TEST(RunListing, SecondListingReusesCachedHeadersAndRows) {
         {"a mail deleted elsewhere", {a, b, c}, {b, c}, {}, {"beta", "gamma"}, {"uid-b", "uid-c"}},
         {"a new mail", {a, b}, {a, b, d}, {3}, {"alpha", "beta", "delta"}, {"uid-a", "uid-b"}},
         {"one gone, one new, all renumbered", {a, b, c}, {c, d}, {2}, {"gamma", "delta"}, {"uid-c"}},
+        {"every id changed", {a, b, c}, {Mail("new-1", "one"), Mail("new-2", "two")}, {1, 2}, {"one", "two"}, {}},
         {"a server without UIDL lines", {x, y}, {x, y}, {1, 2}, {"no id one", "no id two"}, {}},
         {"a repeated id on the server", {dup1, dup2}, {dup1, dup2}, {2}, {"first of two", "second of two"},
          {"same"}},
