@@ -8,11 +8,10 @@
 //
 //   bench_listing [mails] [cached]      (defaults 10000 and 50000)
 
-#include <QCoreApplication>
-
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -60,14 +59,15 @@ public:
 
 // The frame's side of one account, as the engine wires it.
 struct Account {
-    explicit Account(const std::string& folder) : mailbox(std::make_unique<wp::CMailboxFiles>("bench", folder)) {
+    explicit Account(const std::string& folder)
+        : mailbox(std::make_unique<wp::CMailboxFiles>("bench", folder)) {
         host.SetMailbox(mailbox.get());
     }
     ~Account() { mailbox->ClearList(list); }
 
     // The listing's time, from after the login to its end.
-    double Listing(const wp::test::DovecotServer& server, const std::string& user, const std::string& password,
-                   int expected) {
+    double Listing(const wp::test::DovecotServer& server, const std::string& user,
+                   const std::string& password, int expected) {
         NullWindow handler;
         auto window = wp::MakeQtWindow(handler);
         wp::CMailSocket socket;
@@ -77,8 +77,8 @@ struct Account {
         if (session.Login() != wp::kLoginOk) {
             Fail("session: login failed");
         }
-        wp::OperationContext ctx{session, list, prompt, [] { return true; }, [](int, int) {}, [](int) {},
-                                 [](int) {}};
+        wp::OperationContext ctx{session,         list,       prompt,    [] { return true; },
+                                 [](int, int) {}, [](int) {}, [](int) {}};
         auto start = Clock::now();
         int result = wp::RunListing(*mailbox, ctx);
         double seconds = Seconds(start);
@@ -96,8 +96,8 @@ struct Account {
     SilentPrompt prompt;
 };
 
-double BlockingRun(const wp::test::DovecotServer& server, const std::string& user, const std::string& password,
-                   int mails) {
+double BlockingRun(const wp::test::DovecotServer& server, const std::string& user,
+                   const std::string& password, int mails) {
     wp::test::BlockingPop3 client;
     if (!client.Connect(server.host, server.port) || !client.LoginUser(user, password)) {
         Fail("blocking client: login failed");
@@ -206,8 +206,8 @@ int main(int argc, char** argv) {
         for (int round = 0; round < 3; ++round) {
             account.mailbox = std::make_unique<wp::CMailboxFiles>("bench", folder);
             auto start = Clock::now();
-            wp::LoadCachedList(*account.mailbox, account.list, account.prompt, [](int, int) {}, [](int) {},
-                               [](int) {});
+            wp::LoadCachedList(
+                *account.mailbox, account.list, account.prompt, [](int, int) {}, [](int) {}, [](int) {});
             bestLoad = std::min(bestLoad, Seconds(start));
             rows = account.list.RowCount();
         }
@@ -223,6 +223,7 @@ int main(int argc, char** argv) {
     std::printf("      ratio                          %8.2f  (target <= 1.5)\n", bestFirst / bestBlocking);
     std::printf("  (2) second listing, no TOP         %8.3f s  (target < 0.5 s)\n", bestSecond);
     std::printf("  (4) listing after every id changed %8.3f s  (no target)\n", replaced);
-    std::printf("  (3) LoadCachedList of %d records %8.3f s  (target < 1 s; %d rows)\n", cached, bestLoad, rows);
+    std::printf("  (3) LoadCachedList of %d records %8.3f s  (target < 1 s; %d rows)\n", cached, bestLoad,
+                rows);
     return 0;
 }

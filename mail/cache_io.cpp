@@ -53,7 +53,8 @@ std::optional<std::int64_t> RegularFileSize(const std::string& path) {
 std::size_t ReadAt(int fd, char* out, std::size_t length, std::int64_t offset) {
     std::size_t done = 0;
     while (done < length) {
-        ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        ssize_t n =
+            ::pread(fd, out + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -69,7 +70,8 @@ bool WriteAt(int fd, const void* data, std::size_t length, std::int64_t offset) 
     const char* p = static_cast<const char*>(data);
     std::size_t done = 0;
     while (done < length) {
-        ssize_t n = ::pwrite(fd, p + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        ssize_t n =
+            ::pwrite(fd, p + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) {
             continue;
         }

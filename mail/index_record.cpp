@@ -40,8 +40,8 @@ IndexRecord DecodeIndexRecord(const unsigned char* bytes) {
 
 std::string_view UidOf(const IndexRecord& record) {
     const void* zero = std::memchr(record.uid, '\0', kUidField);
-    std::size_t length = zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - record.uid)
-                                         : kUidField;
+    std::size_t length =
+        zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - record.uid) : kUidField;
     return {record.uid, length};
 }
 

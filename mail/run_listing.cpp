@@ -205,7 +205,8 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
             }
             if (old != nullptr) {
                 old->id = nextId;
-                if (cached.headerLength != 0 && cachedHeaders->Read(headerOffset, cached.headerLength, &block)) {
+                if (cached.headerLength != 0 &&
+                    cachedHeaders->Read(headerOffset, cached.headerLength, &block)) {
                     entry = old;  // no TOP; the row stays as it is
                 } else {
                     rowToUpdate = list.FindRow(old);
@@ -223,12 +224,12 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
             }
             block = mailbox.DetachCapture();
             mailbox.EndCapture();
-            entry = AddMailToList(list, block.data(), block.size(), static_cast<std::uint32_t>(record.size), nextId,
-                                  rowToUpdate, ctx.prompt);
+            entry = AddMailToList(list, block.data(), block.size(), static_cast<std::uint32_t>(record.size),
+                                  nextId, rowToUpdate, ctx.prompt);
             if (entry == nullptr) {
                 // The row had lost its entry: the mail gets a row of its own.
-                entry = AddMailToList(list, block.data(), block.size(), static_cast<std::uint32_t>(record.size),
-                                      nextId, -1, ctx.prompt);
+                entry = AddMailToList(list, block.data(), block.size(),
+                                      static_cast<std::uint32_t>(record.size), nextId, -1, ctx.prompt);
             }
         }
 
@@ -236,7 +237,8 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
         newList.push_back(entry);
         list.EnsureVisible(list.RowCount() - 1);
         if (filesOk) {
-            const bool fits = block.size() <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+            const bool fits =
+                block.size() <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
             unsigned char length[4];
             PutLittleEndian32(length, fits ? static_cast<std::int32_t>(block.size()) : 0);
             filesOk = fits && std::fwrite(block.data(), 1, block.size(), newHeader.get()) == block.size() &&

@@ -88,8 +88,8 @@ bool CMailboxFiles::WriteUidIndex() {
         if (tokens.count > 1) {
             IndexRecord field;
             SetUid(field, tokens.second);
-            std::int64_t at = static_cast<std::int64_t>(kIndexRecordSize) * (k - 1) +
-                              static_cast<std::int64_t>(kUidOffset);
+            std::int64_t at =
+                static_cast<std::int64_t>(kIndexRecordSize) * (k - 1) + static_cast<std::int64_t>(kUidOffset);
             if (!io::WriteAt(index.get(), field.uid, kUidField, at)) {
                 ok = false;
                 break;

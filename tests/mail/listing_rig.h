@@ -30,8 +30,10 @@ struct ServerMail {
     int ListSize() const { return size != 0 ? size : static_cast<int>(header.size()) + 40; }
 };
 
-inline ServerMail Mail(const std::string& uid, const std::string& subject, const std::string& from = "a@example.jp") {
-    return {uid, "From: " + from + "\r\nSubject: " + subject + "\r\nDate: Mon, 7 Mar 2005 09:05:00 +0900\r\n", 0};
+inline ServerMail Mail(const std::string& uid, const std::string& subject,
+                       const std::string& from = "a@example.jp") {
+    return {uid, "From: " + from + "\r\nSubject: " + subject + "\r\nDate: Mon, 7 Mar 2005 09:05:00 +0900\r\n",
+            0};
 }
 
 inline std::string StatReply(const std::vector<ServerMail>& mails) {
@@ -98,7 +100,10 @@ struct ListingRig {
     }
 
     OperationContext Context() {
-        OperationContext ctx{session, list, prompt, checkConnection,
+        OperationContext ctx{session,
+                             list,
+                             prompt,
+                             checkConnection,
                              [this](int done, int total) { ranges.emplace_back(done, total); },
                              [this](int position) {
                                  positions.push_back(position);
@@ -171,7 +176,8 @@ struct ListingRig {
         statuses.clear();
         LoadCachedList(
             *mailbox, list, prompt, [this](int done, int total) { ranges.emplace_back(done, total); },
-            [this](int position) { positions.push_back(position); }, [this](int id) { statuses.push_back(id); });
+            [this](int position) { positions.push_back(position); },
+            [this](int id) { statuses.push_back(id); });
     }
 
     std::vector<std::string> Subjects() const {

@@ -61,7 +61,8 @@ TEST(MailListRows, DeletingSeveralRowsKeepsTheOthersInOrder) {
         memory.SetMarkImage(4, kImageMarked);
         memory.DeleteRows(c.rows);
         byRow.DeleteRows(c.rows);
-        for (const MailList* list : {static_cast<const MailList*>(&memory), static_cast<const MailList*>(&byRow)}) {
+        for (const MailList* list :
+             {static_cast<const MailList*>(&memory), static_cast<const MailList*>(&byRow)}) {
             std::vector<std::string> left;
             for (int row = 0; row < list->RowCount(); ++row) {
                 left.push_back(list->RowEntry(row)->subject);

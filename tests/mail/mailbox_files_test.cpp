@@ -14,9 +14,9 @@
 #include "mail/index_file.h"
 #include "mailbox_fixture.h"
 #include "platform/string_table.h"
-#include "support/scripted_prompt.h"
 #include "platform/strings.h"
 #include "platform/text.h"
+#include "support/scripted_prompt.h"
 
 namespace wp {
 namespace {
@@ -123,36 +123,77 @@ struct IndexCase {
 TEST(MailboxFiles, IndexFollowsListAndUidlReplies) {
     const std::string longId(200, 'i');
     const IndexCase cases[] = {
-        {"plain", "+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n", "+OK\r\n1 aaa\r\n2 bbb\r\n.\r\n", true,
+        {"plain",
+         "+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n",
+         "+OK\r\n1 aaa\r\n2 bbb\r\n.\r\n",
+         true,
          {Record(1, 1, 120, 0, "aaa"), Record(2, 2, 200, 0, "bbb")}},
-        {"UIDL shorter than LIST", "+OK\r\n1 10\r\n2 20\r\n3 30\r\n.\r\n", "+OK\r\n1 a\r\n2 b\r\n.\r\n", true,
+        {"UIDL shorter than LIST",
+         "+OK\r\n1 10\r\n2 20\r\n3 30\r\n.\r\n",
+         "+OK\r\n1 a\r\n2 b\r\n.\r\n",
+         true,
          {Record(1, 1, 10, 0, "a"), Record(2, 2, 20, 0, "b"), Record(3, 3, 30, 0, "*")}},
-        {"UIDL longer than LIST", "+OK\r\n1 10\r\n.\r\n", "+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n", true,
+        {"UIDL longer than LIST",
+         "+OK\r\n1 10\r\n.\r\n",
+         "+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n",
+         true,
          {Record(1, 1, 10, 0, "a")}},
-        {"UIDL numbers differ from LIST", "+OK\r\n4 10\r\n9 20\r\n.\r\n", "+OK\r\n7 x\r\n2 y\r\n.\r\n", true,
+        {"UIDL numbers differ from LIST",
+         "+OK\r\n4 10\r\n9 20\r\n.\r\n",
+         "+OK\r\n7 x\r\n2 y\r\n.\r\n",
+         true,
          {Record(1, 4, 10, 0, "x"), Record(2, 9, 20, 0, "y")}},
-        {"no UIDL lines", "+OK\r\n1 10\r\n2 20\r\n.\r\n", "+OK\r\n.\r\n", true,
+        {"no UIDL lines",
+         "+OK\r\n1 10\r\n2 20\r\n.\r\n",
+         "+OK\r\n.\r\n",
+         true,
          {Record(1, 1, 10, 0, "*"), Record(2, 2, 20, 0, "*")}},
-        {"missing size and id", "+OK\r\n1\r\n2 20\r\n.\r\n", "+OK\r\n1\r\n2 b\r\n.\r\n", true,
+        {"missing size and id",
+         "+OK\r\n1\r\n2 20\r\n.\r\n",
+         "+OK\r\n1\r\n2 b\r\n.\r\n",
+         true,
          {Record(1, 1, 0, 0, "*"), Record(2, 2, 20, 0, "b")}},
-        {"a line without tokens ends the listing", "+OK\r\n1 10\r\n \r\n2 20\r\n.\r\n", "+OK\r\n1 a\r\n.\r\n",
-         true, {Record(1, 1, 10, 0, "a")}},
-        {"numbers beyond 32 bits saturate", "+OK\r\n99999999999 -99999999999\r\n.\r\n", "+OK\r\n1 a\r\n.\r\n",
-         true, {Record(1, 2147483647, -2147483647 - 1, 0, "a")}},
-        {"an id of 200 bytes is cut to 71", "+OK\r\n1 10\r\n.\r\n", "+OK\r\n1 " + longId + "\r\n.\r\n", true,
+        {"a line without tokens ends the listing",
+         "+OK\r\n1 10\r\n \r\n2 20\r\n.\r\n",
+         "+OK\r\n1 a\r\n.\r\n",
+         true,
+         {Record(1, 1, 10, 0, "a")}},
+        {"numbers beyond 32 bits saturate",
+         "+OK\r\n99999999999 -99999999999\r\n.\r\n",
+         "+OK\r\n1 a\r\n.\r\n",
+         true,
+         {Record(1, 2147483647, -2147483647 - 1, 0, "a")}},
+        {"an id of 200 bytes is cut to 71",
+         "+OK\r\n1 10\r\n.\r\n",
+         "+OK\r\n1 " + longId + "\r\n.\r\n",
+         true,
          {Record(1, 1, 10, 0, longId.substr(0, 71))}},
-        {"bare LF line ends", "+OK\n1 10\n2 20\n.\n", "+OK\n1 a\n2 b\n.\n", true,
+        {"bare LF line ends",
+         "+OK\n1 10\n2 20\n.\n",
+         "+OK\n1 a\n2 b\n.\n",
+         true,
          {Record(1, 1, 10, 0, "a"), Record(2, 2, 20, 0, "b")}},
         {"no terminating line", "+OK\r\n1 10\r\n", "+OK\r\n1 a\r\n", true, {Record(1, 1, 10, 0, "a")}},
-        {"a LIST line of 5,000 bytes", "+OK\r\n1 10\r\n2 " + std::string(4996, '7') + "\r\n.\r\n",
-         "+OK\r\n1 a\r\n.\r\n", false, {}},
-        {"a UIDL line of 5,000 bytes", "+OK\r\n1 10\r\n.\r\n", "+OK\r\n1 " + std::string(4996, 'u') + "\r\n.\r\n",
-         false, {}},
+        {"a LIST line of 5,000 bytes",
+         "+OK\r\n1 10\r\n2 " + std::string(4996, '7') + "\r\n.\r\n",
+         "+OK\r\n1 a\r\n.\r\n",
+         false,
+         {}},
+        {"a UIDL line of 5,000 bytes",
+         "+OK\r\n1 10\r\n.\r\n",
+         "+OK\r\n1 " + std::string(4996, 'u') + "\r\n.\r\n",
+         false,
+         {}},
         {"a line of exactly 1024 bytes with its LF",
-         "+OK\r\n1 " + std::string(1018, '0') + "5\r\n.\r\n", "+OK\r\n1 a\r\n.\r\n", true,
+         "+OK\r\n1 " + std::string(1018, '0') + "5\r\n.\r\n",
+         "+OK\r\n1 a\r\n.\r\n",
+         true,
          {Record(1, 1, 5, 0, "a")}},
-        {"a status line of 5,000 bytes is skipped whole", "+OK " + std::string(4996, 's') + "\r\n1 10\r\n.\r\n",
-         "+OK\r\n1 a\r\n.\r\n", true, {Record(1, 1, 10, 0, "a")}},
+        {"a status line of 5,000 bytes is skipped whole",
+         "+OK " + std::string(4996, 's') + "\r\n1 10\r\n.\r\n",
+         "+OK\r\n1 a\r\n.\r\n",
+         true,
+         {Record(1, 1, 10, 0, "a")}},
     };
     DataFolder folder;
     for (const IndexCase& c : cases) {
@@ -193,8 +234,8 @@ int ScanCached(const std::vector<IndexRecord>& file, const IndexRecord& fresh, s
 
 TEST(IndexLookup, FindCachedRecordAnswersAsAScanFromTheStart) {
     const std::vector<IndexRecord> file = {
-        Record(1, 1, 10, 100, "a"), Record(2, 2, 20, 0, "b"),   Record(0, 3, 30, 50, "c"),
-        Record(4, 4, 40, 70, "a"),  Record(5, 5, 50, 80, "*"),  Record(6, 6, 60, 90, ""),
+        Record(1, 1, 10, 100, "a"), Record(2, 2, 20, 0, "b"),  Record(0, 3, 30, 50, "c"),
+        Record(4, 4, 40, 70, "a"),  Record(5, 5, 50, 80, "*"), Record(6, 6, 60, 90, ""),
         Record(7, 7, 70, 25, "d"),  Record(8, 8, 80, 10, "c"),
     };
     IndexFile index(file);
@@ -203,12 +244,11 @@ TEST(IndexLookup, FindCachedRecordAnswersAsAScanFromTheStart) {
         int position;
         std::int64_t offset;
     } cases[] = {
-        {"a", 1, 0},      // the first of two wins
-        {"b", 2, 100},    // block of length 0
-        {"c", -1, 100},   // first match has seq 0: -1, not the later live record
-        {"d", 7, 390},    // offset sums every earlier block, seq 0 ones included
-        {"zz", -1, -1},
-        {"*", -1, -1},    // the placeholder names no mail
+        {"a", 1, 0},                    // the first of two wins
+        {"b", 2, 100},                  // block of length 0
+        {"c", -1, 100},                 // first match has seq 0: -1, not the later live record
+        {"d", 7, 390},                  // offset sums every earlier block, seq 0 ones included
+        {"zz", -1, -1}, {"*", -1, -1},  // the placeholder names no mail
         {"", -1, -1},
     };
     for (const Case& c : cases) {
@@ -312,8 +352,9 @@ LoadResult Load(const std::string& folder, const std::string* index, const std::
 
 TEST(LoadCachedList, ShowsTheCachedRowsOrNothing) {
     DataFolder folder;
-    const std::string three = IndexBytes({Record(1, 1, 100, Len(kBlockA), "a"), Record(2, 2, 200, Len(kBlockB), "b"),
-                                          Record(3, 3, 300, Len(kBlockC), "c")});
+    const std::string three =
+        IndexBytes({Record(1, 1, 100, Len(kBlockA), "a"), Record(2, 2, 200, Len(kBlockB), "b"),
+                    Record(3, 3, 300, Len(kBlockC), "c")});
     const std::string blocks = kBlockA + kBlockB + kBlockC;
     const std::string empty;
     const std::string odd = three.substr(0, 89);
@@ -343,8 +384,9 @@ TEST(LoadCachedList, ShowsTheCachedRowsOrNothing) {
 
 TEST(LoadCachedList, DeletedRecordKeepsItsPlaceWithoutARow) {
     DataFolder folder;
-    const std::string index = IndexBytes({Record(1, 1, 100, Len(kBlockA), "a"), Record(0, 2, 200, Len(kBlockB), "b"),
-                                          Record(3, 3, 300, Len(kBlockC), "c")});
+    const std::string index =
+        IndexBytes({Record(1, 1, 100, Len(kBlockA), "a"), Record(0, 2, 200, Len(kBlockB), "b"),
+                    Record(3, 3, 300, Len(kBlockC), "c")});
     const std::string header = kBlockA + kBlockB + kBlockC;
     CMailboxFiles files("acct", folder.path());
     Spit(files.sidPath, index);
@@ -442,7 +484,8 @@ TEST(DeleteIfExists, MissingIsFineAndAFailureShowsTheSystemText) {
 TEST(MailboxFiles, AStoppedReplacementLeavesTheOldPairOrTheNewPair) {
     const std::string oldIndex = IndexBytes({Record(1, 1, 10, Len(kBlockA), "a")});
     const std::string oldHeader = kBlockA;
-    const std::string newIndex = IndexBytes({Record(1, 1, 20, Len(kBlockB), "b"), Record(2, 2, 30, Len(kBlockC), "c")});
+    const std::string newIndex =
+        IndexBytes({Record(1, 1, 20, Len(kBlockB), "b"), Record(2, 2, 30, Len(kBlockC), "c")});
     const std::string newHeader = kBlockB + kBlockC;
     struct Case {
         const char* name;

@@ -2,12 +2,11 @@
 // Helpers of the cache and listing tests: a private data folder, files by
 // their bytes, index records by their fields.
 
-#include <QCoreApplication>
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -114,7 +113,8 @@ inline testing::AssertionResult ConsistentPair(const CMailboxFiles& mailbox) {
         at += block.size();
     }
     if (at != header.size()) {
-        return testing::AssertionFailure() << "header file holds " << header.size() << " bytes, index says " << at;
+        return testing::AssertionFailure()
+               << "header file holds " << header.size() << " bytes, index says " << at;
     }
     return testing::AssertionSuccess();
 }

@@ -132,8 +132,9 @@ protected:
             EXPECT_EQ(Cp932ToUtf8(rig.list.Text(r, kColumnFrom)), e.from);
             EXPECT_EQ(Cp932ToUtf8(rig.list.Text(r, kColumnSubject)), e.subject);
             EXPECT_EQ(rig.list.Text(r, kColumnDate), e.date);
-            EXPECT_EQ(rig.list.Text(r, kColumnSize),
-                      SizeColumnText(static_cast<std::uint32_t>(test::ToCrlf(kJapaneseMails[mails[row]]).size())));
+            EXPECT_EQ(
+                rig.list.Text(r, kColumnSize),
+                SizeColumnText(static_cast<std::uint32_t>(test::ToCrlf(kJapaneseMails[mails[row]]).size())));
             EXPECT_EQ(rig.list.PartsImage(r), e.partsImage);
             EXPECT_EQ(rig.list.RowEntry(r)->id, row + 1);
         }

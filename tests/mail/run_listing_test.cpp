@@ -78,7 +78,8 @@ TEST(RunListing, FirstListingSendsItsCommandsInOrderAndWritesExactFiles) {
                           Record(2, 2, kThree[1].ListSize(), Len(kThree[1].Top()), "uid-b"),
                           Record(3, 3, kThree[2].ListSize(), Len(kThree[2].Top()), "uid-c")}));
     EXPECT_EQ(Slurp(files.kvtPath), kThree[0].Top() + kThree[1].Top() + kThree[2].Top());
-    for (const std::string& gone : {files.ResponsePath(), files.lstPath, files.NewIndexPath(), files.NewHeaderPath()}) {
+    for (const std::string& gone :
+         {files.ResponsePath(), files.lstPath, files.NewIndexPath(), files.NewHeaderPath()}) {
         EXPECT_FALSE(Exists(gone)) << gone;
     }
 
@@ -88,7 +89,8 @@ TEST(RunListing, FirstListingSendsItsCommandsInOrderAndWritesExactFiles) {
     EXPECT_EQ(rig.Ids(), (std::vector<std::uint32_t>{1, 2, 3}));
     EXPECT_EQ(rig.list.MarkImage(2), kImageUnmarked);
     ASSERT_EQ(files.entries.size(), 3u);
-    EXPECT_EQ(RowEntries(rig.list), (std::vector<MailEntry*>{files.EntryAt(0), files.EntryAt(1), files.EntryAt(2)}));
+    EXPECT_EQ(RowEntries(rig.list),
+              (std::vector<MailEntry*>{files.EntryAt(0), files.EntryAt(1), files.EntryAt(2)}));
     EXPECT_EQ(rig.ranges, (std::vector<std::pair<int, int>>{{0, 0}, {0, 3}, {1, 3}, {2, 3}, {3, 3}}));
     EXPECT_EQ(rig.positions, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(rig.list.SortIndicatorClears(), 1);
@@ -110,9 +112,9 @@ struct SecondCase {
     const char* name;
     Mails before;
     Mails after;
-    std::vector<int> tops;                 // TOP numbers of the second listing
-    std::vector<std::string> subjects;     // rows afterwards
-    std::vector<std::string> keptUids;     // mails whose entry and row live on
+    std::vector<int> tops;              // TOP numbers of the second listing
+    std::vector<std::string> subjects;  // rows afterwards
+    std::vector<std::string> keptUids;  // mails whose entry and row live on
 };
 
 TEST(RunListing, SecondListingReusesCachedHeadersAndRows) {
@@ -125,9 +127,18 @@ TEST(RunListing, SecondListingReusesCachedHeadersAndRows) {
         {"a mail deleted elsewhere", {a, b, c}, {b, c}, {}, {"beta", "gamma"}, {"uid-b", "uid-c"}},
         {"a new mail", {a, b}, {a, b, d}, {3}, {"alpha", "beta", "delta"}, {"uid-a", "uid-b"}},
         {"one gone, one new, all renumbered", {a, b, c}, {c, d}, {2}, {"gamma", "delta"}, {"uid-c"}},
-        {"every id changed", {a, b, c}, {Mail("new-1", "one"), Mail("new-2", "two")}, {1, 2}, {"one", "two"}, {}},
+        {"every id changed",
+         {a, b, c},
+         {Mail("new-1", "one"), Mail("new-2", "two")},
+         {1, 2},
+         {"one", "two"},
+         {}},
         {"a server without UIDL lines", {x, y}, {x, y}, {1, 2}, {"no id one", "no id two"}, {}},
-        {"a repeated id on the server", {dup1, dup2}, {dup1, dup2}, {2}, {"first of two", "second of two"},
+        {"a repeated id on the server",
+         {dup1, dup2},
+         {dup1, dup2},
+         {2},
+         {"first of two", "second of two"},
          {"same"}},
     };
     for (const SecondCase& c2 : cases) {
@@ -281,7 +292,8 @@ TEST(RunListing, CancelAfterTheThirdOfTenKeepsThreeRowsAndACacheOfTen) {
     ASSERT_EQ(rig.list.RowCount(), 10);
     int empty = 0;
     for (int row = 0; row < 10; ++row) {
-        empty += rig.list.Text(row, kColumnSubject).empty() && rig.list.Text(row, kColumnFrom).empty() ? 1 : 0;
+        empty +=
+            rig.list.Text(row, kColumnSubject).empty() && rig.list.Text(row, kColumnFrom).empty() ? 1 : 0;
     }
     EXPECT_EQ(empty, 7);
     EXPECT_EQ(rig.statuses, (std::vector<int>{10020, 10019}));
@@ -377,7 +389,10 @@ TEST(RunListing, HostileServersEndCleanly) {
         {"a LIST line without a number",
          [&](ScriptedPeer& p) {
              upToList(p, "+OK 1 100\r\n");
-             p.Expect("LIST\r\n").Send("+OK\r\nx 100\r\n.\r\n").Expect("UIDL\r\n").Send("+OK\r\n1 z\r\n.\r\n");
+             p.Expect("LIST\r\n")
+                 .Send("+OK\r\nx 100\r\n.\r\n")
+                 .Expect("UIDL\r\n")
+                 .Send("+OK\r\n1 z\r\n.\r\n");
              p.Expect("TOP 0 0\r\n").Send("-ERR no such message\r\n");
          },
          -2},
