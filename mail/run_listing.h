@@ -11,7 +11,8 @@
 
 namespace wp {
 
-// Runs on the user-interface thread after the login. Sends NOOP, STAT,
+// Runs on the user-interface thread after the login; ctx.checkConnection is
+// the frame's liveness check (an empty one counts as success). Sends NOOP, STAT,
 // LIST, UIDL, then TOP n 0 for each mail whose unique id is new or whose
 // cached header block is empty; other mails keep their block and their row.
 // Rows of mails gone from the server go, new mails are appended.
