@@ -3,6 +3,8 @@
 // implements it, and so does the in-memory list used by tests and by
 // wrenpost-cli. Rows are 0-based; every row's item data is its MailEntry.
 
+#include <vector>
+
 #include "decode/header_summary.h"
 #include "mail/mail_entry.h"
 
@@ -25,6 +27,10 @@ public:
     // the mark image stays.
     virtual void UpdateRow(int row) = 0;
     virtual void DeleteRow(int row) = 0;
+    // Deletes these rows (in any order; repeats and rows that do not exist
+    // are ignored); the others keep their order. This one goes row by row
+    // from the last; a list that can do it in one pass should.
+    virtual void DeleteRows(std::vector<int> rows);
     virtual void DeleteAllRows() = 0;
     virtual void ReserveRows(int count) = 0;
 

@@ -53,6 +53,25 @@ void MemoryList::DeleteRow(int row) {
     }
 }
 
+void MemoryList::DeleteRows(std::vector<int> rows) {
+    std::vector<bool> doomed(rows_.size(), false);
+    for (int row : rows) {
+        if (Valid(row)) {
+            doomed[static_cast<std::size_t>(row)] = true;
+        }
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        if (!doomed[i]) {
+            if (kept != i) {
+                rows_[kept] = std::move(rows_[i]);
+            }
+            ++kept;
+        }
+    }
+    rows_.resize(kept);
+}
+
 void MemoryList::DeleteAllRows() {
     rows_.clear();
 }

@@ -27,6 +27,7 @@ public:
     int InsertRow(MailEntry* entry, int markImage) override;
     void UpdateRow(int row) override;
     void DeleteRow(int row) override;
+    void DeleteRows(std::vector<int> rows) override;
     void DeleteAllRows() override;
     void ReserveRows(int count) override;
 
