@@ -186,7 +186,7 @@ int CPop3Session::Login() {
     }
     inet_ntop(AF_INET, &address, socket_.host, sizeof socket_.host);
 
-    PostStatus(IDS_CONNECTING);
+    PostStatus(IDS_STATUS_CONNECTING);
 
     std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
     if (socket_.SelectEvents(0, &event_, FD_ACCEPT | FD_CONNECT | FD_CLOSE) != 0) {
@@ -233,7 +233,7 @@ int CPop3Session::Login() {
     loggedIn = 1;
     DispatchPendingMessages();
     quitDue_ = true;
-    PostStatus(IDS_LOGGING_IN);
+    PostStatus(IDS_STATUS_LOGGING_IN);
 
     if (useApop == 1) {
         const char* open = std::strchr(socket_.recvBuf, '<');
@@ -273,7 +273,7 @@ int CPop3Session::Login() {
             result = kLoginUserRefused;
             goto end;
         }
-        PostStatus(IDS_SENDING_PASSWORD);
+        PostStatus(IDS_STATUS_SENDING_PASSWORD);
         DispatchPendingMessages();
         if (cancel) {
             goto end;
@@ -296,15 +296,15 @@ end:
     }
     if (cancel) {
         SendQuitIfDue();
-        PostStatus(IDS_CANCELLED);
+        PostStatus(IDS_STATUS_CANCELLED);
     } else if (result == kLoginUserRefused || result == kLoginPassRefused) {
         SendQuitIfDue();
         PostStatus(IDS_LOGIN_REFUSED);
     } else if (result == kLoginNoApop) {
         SendQuitIfDue();
-        PostStatus(IDS_NO_APOP);
+        PostStatus(IDS_STATUS_NO_APOP);
     } else {
-        PostStatus(IDS_CONNECT_FAILED);
+        PostStatus(IDS_STATUS_CONNECT_FAILED);
     }
     socket_.Close();
     return result;

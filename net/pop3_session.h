@@ -5,6 +5,7 @@
 #include "net/mail_socket.h"
 #include "net/session_host.h"
 #include "platform/messages.h"
+#include "platform/string_table.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,14 +23,6 @@ inline constexpr int kLoginUserRefused = 2;
 inline constexpr int kLoginPassRefused = 3;
 inline constexpr int kLoginNoApop = 4;     // APOP asked for, greeting without timestamp
 
-// Status ids the session posts.
-inline constexpr int IDS_CONNECTING = 10009;
-inline constexpr int IDS_LOGGING_IN = 10011;
-inline constexpr int IDS_SENDING_PASSWORD = 10012;
-inline constexpr int IDS_CONNECT_FAILED = 10105;
-inline constexpr int IDS_CANCELLED = 10106;
-inline constexpr int IDS_LOGIN_REFUSED = 10107;
-inline constexpr int IDS_NO_APOP = 10112;
 
 class CPop3Session : private MessageHandler {
 public:

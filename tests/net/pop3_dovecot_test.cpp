@@ -48,9 +48,9 @@ TEST_F(Pop3SessionDovecot, LogsInWithUserPassAndWithApop) {
         std::size_t total = test::ToCrlf(kMails[0]).size() + test::ToCrlf(kMails[1]).size();
         EXPECT_EQ(stat, "+OK 2 " + std::to_string(total) + "\r\n");
         EXPECT_EQ(f.session.Quit(true), 1);
-        std::vector<int> expected = {IDS_CONNECTING, IDS_LOGGING_IN};
+        std::vector<int> expected = {IDS_STATUS_CONNECTING, IDS_STATUS_LOGGING_IN};
         if (!apop) {
-            expected.push_back(IDS_SENDING_PASSWORD);
+            expected.push_back(IDS_STATUS_SENDING_PASSWORD);
         }
         EXPECT_EQ(f.Statuses(), expected);
     }
@@ -130,7 +130,7 @@ TEST_F(Pop3SessionDovecot, ClosedPortAndUnknownHostFailToConnect) {
         f.Begin(c.host, c.port, "x", "y");
         EXPECT_EQ(f.session.Login(), kLoginFailed);
         EXPECT_EQ(f.socket.lastError, c.error);
-        EXPECT_EQ(f.Statuses().back(), IDS_CONNECT_FAILED);
+        EXPECT_EQ(f.Statuses().back(), IDS_STATUS_CONNECT_FAILED);
     }
 }
 

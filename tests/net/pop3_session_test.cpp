@@ -39,7 +39,7 @@ TEST(Pop3Session, ApopSendsTheDigestOfTheRfcExample) {
     EXPECT_EQ(f.session.Login(), kLoginOk);
     EXPECT_EQ(f.session.Quit(true), 1);
     peer.Check();
-    EXPECT_EQ(f.Statuses(), (std::vector<int>{IDS_CONNECTING, IDS_LOGGING_IN}));
+    EXPECT_EQ(f.Statuses(), (std::vector<int>{IDS_STATUS_CONNECTING, IDS_STATUS_LOGGING_IN}));
 }
 
 TEST(Pop3Session, ApopWithoutUsableTimestampQuitsAndReports) {
@@ -60,7 +60,7 @@ TEST(Pop3Session, ApopWithoutUsableTimestampQuitsAndReports) {
         EXPECT_EQ(f.session.Login(), kLoginNoApop);
         EXPECT_EQ(f.socket.sock, -1) << "the socket is closed";
         peer.Check();
-        EXPECT_EQ(f.Statuses().back(), IDS_NO_APOP);
+        EXPECT_EQ(f.Statuses().back(), IDS_STATUS_NO_APOP);
     }
 }
 
@@ -107,7 +107,7 @@ TEST(Pop3Session, CancelBeforeTheConnectionSendsNothing) {
     f.Begin(ScriptedPeer::host(), peer.port(), "alice", "secret");
     f.session.cancel = 1;
     EXPECT_EQ(f.session.Login(), kLoginFailed);
-    EXPECT_EQ(f.Statuses().back(), IDS_CANCELLED);
+    EXPECT_EQ(f.Statuses().back(), IDS_STATUS_CANCELLED);
     peer.Stop();
     EXPECT_EQ(peer.connections(), 0u) << "stopped before connecting";
     peer.TakeFailures();
@@ -128,7 +128,7 @@ TEST(Pop3Session, CancelWhileWaitingForTheGreetingSendsNoQuit) {
     });
     timer.start(5);
     EXPECT_EQ(f.session.Login(), kLoginFailed);
-    EXPECT_EQ(f.Statuses().back(), IDS_CANCELLED);
+    EXPECT_EQ(f.Statuses().back(), IDS_STATUS_CANCELLED);
     peer.Stop();
     EXPECT_EQ(peer.Received(), "");
 }
@@ -372,7 +372,7 @@ TEST(Pop3Session, ServerClosingMidReplyIsAFailure) {
         f.Begin(ScriptedPeer::host(), peer.port(), "alice", "secret");
         if (c.duringLogin) {
             EXPECT_EQ(f.session.Login(), kLoginFailed);
-            EXPECT_EQ(f.Statuses().back(), IDS_CONNECT_FAILED);
+            EXPECT_EQ(f.Statuses().back(), IDS_STATUS_CONNECT_FAILED);
         } else {
             ASSERT_EQ(f.session.Login(), kLoginOk);
             EXPECT_EQ(f.session.Retr(1), 0) << "a mail cut short is not received";
@@ -393,7 +393,7 @@ TEST(Pop3Session, SilentServerTimesOut) {
         f.session.inactivityTimeout = std::chrono::milliseconds(200);
         f.Begin(ScriptedPeer::host(), peer.port(), "alice", "secret");
         EXPECT_EQ(f.session.Login(), kLoginFailed);
-        EXPECT_EQ(f.Statuses().back(), IDS_CONNECT_FAILED);
+        EXPECT_EQ(f.Statuses().back(), IDS_STATUS_CONNECT_FAILED);
         peer.Stop();
     }
     // In the middle of an uncancellable LIST: the command fails and the
