@@ -295,6 +295,9 @@ end:
         return result;
     }
     if (cancel) {
+        // A login the user stopped was not refused, whatever its last reply
+        // said: no "password refused" box may follow it.
+        result = kLoginFailed;
         SendQuitIfDue();
         PostStatus(IDS_STATUS_CANCELLED);
     } else if (result == kLoginUserRefused || result == kLoginPassRefused) {
