@@ -12,14 +12,6 @@
 namespace wp {
 namespace {
 
-// What the bar's boxes hold, cut as the request block cuts them.
-std::string Cut(std::string text, std::size_t field) {
-    if (text.size() > field - 1) {
-        text.resize(field - 1);
-    }
-    return text;
-}
-
 bool SameLogin(const MailRequest& a, const MailRequest& b) {
     return std::strcmp(a.accountName, b.accountName) == 0 && std::strcmp(a.host, b.host) == 0 &&
            a.port == b.port && a.useApop == b.useApop && std::strcmp(a.loginId, b.loginId) == 0 &&

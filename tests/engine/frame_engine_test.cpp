@@ -5,6 +5,7 @@
 #include "headless_frame.h"
 #include "mail/mailbox_files.h"
 #include "platform/string_table.h"
+#include "platform/strings.h"
 #include "support/dovecot.h"
 #include "support/scripted_peer.h"
 #include "support/scripted_prompt.h"
@@ -323,18 +324,46 @@ TEST_F(FrameEngineDovecot, ManyOperationsCancelledAtRandomPointsAlwaysEnd) {
     Select(rig.frame);
     rig.engine.SwitchAccount("Dovecot " + user_.name());
     std::mt19937 random(20261207);
+    int cancelledInLogin = 0, cancelledInListing = 0, completed = 0;
     for (int round = 0; round < 200; ++round) {
+        // Start from an empty cache, so every round's listing fetches headers.
+        rig.engine.Mailbox()->ClearList(rig.frame.list);
+        std::filesystem::remove(rig.engine.Mailbox()->sidPath);
+        std::filesystem::remove(rig.engine.Mailbox()->kvtPath);
+        rig.frame.statusHistory.clear();
+        // Let the operation get a random distance into its login or its
+        // listing before the receive command cancels it. The listing runs
+        // inside a message handler, so the check runs from a timer, as a
+        // user's key press would.
+        std::size_t target = random() % 40;
+        bool cancelled = false;
+        std::size_t statusesAtCancel = 0;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, [&] {
+            std::size_t progress =
+                rig.frame.statusHistory.size() + static_cast<std::size_t>(rig.frame.list.RowCount());
+            if (!cancelled && rig.engine.receiving && progress >= target) {
+                cancelled = true;
+                statusesAtCancel = rig.frame.statusHistory.size();
+                rig.engine.StartOperation(kOperationList);  // the receive command cancels
+            }
+        });
+        check.start(0);
         rig.engine.StartOperation(kOperationList);
-        int events = static_cast<int>(random() % 60);
-        for (int i = 0; i < events && rig.engine.receiving; ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        }
-        if (rig.engine.receiving) {
-            rig.engine.StartOperation(kOperationList);  // the receive command cancels
-        }
         ASSERT_TRUE(rig.WaitIdle()) << "round " << round;
+        check.stop();
+        if (!cancelled) {
+            ++completed;
+        } else {
+            (statusesAtCancel < 4 ? cancelledInLogin : cancelledInListing) += 1;
+        }
         EXPECT_FALSE(rig.frame.running);
+        EXPECT_EQ(rig.engine.Session().busy, 0);
     }
+    // The seed spreads the cancels over every phase.
+    EXPECT_GT(cancelledInLogin, 10);
+    EXPECT_GT(cancelledInListing, 10);
+    EXPECT_GT(completed, 10);
 }
 
 }  // namespace

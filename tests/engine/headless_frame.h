@@ -53,7 +53,7 @@ public:
         running = on;
         imageSwitches.push_back(on);
     }
-    void SetDocumentTitle(const std::string& title) override { this->title = title; }
+    void SetDocumentTitle(const std::string& text) override { title = text; }
     void FocusList() override { ++listFocused; }
     void CloseWindow() override { closed = true; }
     MailList& List() override { return list; }
