@@ -133,6 +133,26 @@ TEST(Pop3Session, CancelWhileWaitingForTheGreetingSendsNoQuit) {
     EXPECT_EQ(peer.Received(), "");
 }
 
+TEST(Pop3Session, CancelDuringTheLoginIsNotARefusal) {
+    ScriptedPeer peer;
+    peer.Greet().Expect("USER alice\r\n").Silence();
+    peer.Start();
+    SessionFixture f;
+    f.Begin(ScriptedPeer::host(), peer.port(), "alice", "secret");
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (peer.Received().find("USER") != std::string::npos) {
+            f.session.cancel = 1;
+        }
+    });
+    timer.start(2);
+    EXPECT_EQ(f.session.Login(), kLoginFailed) << "cancelled, not refused";
+    EXPECT_EQ(f.Statuses().back(), IDS_STATUS_CANCELLED);
+    peer.Stop();
+    EXPECT_NE(peer.Received().find("QUIT\r\n"), std::string::npos) << "the greeting was accepted";
+    peer.TakeFailures();
+}
+
 TEST(Pop3Session, ListRepliesLandInTheResponseFileExactly) {
     struct Case {
         const char* name;
