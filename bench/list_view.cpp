@@ -74,7 +74,8 @@ std::string HeaderBlock(int i) {
     std::snprintf(date, sizeof date, "Mon, %u %s %u %02u:%02u:%02u +0900", 1 + h % 28, months[(h >> 5) % 12],
                   1998 + (h >> 9) % 12, (h >> 3) % 24, (h >> 7) % 60, (h >> 11) % 60);
     std::string block = "+OK\r\n";
-    block += "From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <sender" + std::to_string(h % 997) + "@example.jp>\r\n";
+    block +=
+        "From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <sender" + std::to_string(h % 997) + "@example.jp>\r\n";
     block += "Subject: =?ISO-2022-JP?B?GyRCJCIkJCQmJCgkKhsoQg==?= " + std::to_string(h % 4093) + "\r\n";
     block += std::string("Date: ") + date + "\r\n";
     block += i % 5 == 0 ? "Content-Type: multipart/mixed; boundary=\"b\"\r\n"
@@ -181,7 +182,8 @@ int main(int argc, char** argv) {
                 second = std::min(second, b);
             }
             worst = std::max({worst, first, second});
-            std::printf("sort by %-8s descending %7.1f ms, ascending %7.1f ms\n", names[column], first, second);
+            std::printf("sort by %-8s descending %7.1f ms, ascending %7.1f ms\n", names[column], first,
+                        second);
         }
         std::printf("slowest sort: %.1f ms\n", worst);
         engine.Mailbox()->ClearList(*view);

@@ -9,7 +9,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyledItemDelegate>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -90,7 +89,8 @@ int CompareNumber(std::uint32_t a, std::uint32_t b) {
 int CompareColumn(const MailEntry& a, const MailEntry& b, int column) {
     switch (column) {
         case kColumnParts:
-            return CompareNumber(static_cast<std::uint16_t>(a.hasParts), static_cast<std::uint16_t>(b.hasParts));
+            return CompareNumber(static_cast<std::uint16_t>(a.hasParts),
+                                 static_cast<std::uint16_t>(b.hasParts));
         case kColumnFrom:
             return CompareText(a.from, b.from);
         case kColumnMark:
@@ -471,7 +471,8 @@ class ListDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         if (index.column() != kColumnParts && index.column() != kColumnMark) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
@@ -530,9 +531,9 @@ void ListHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
         if (arrow) {
             area.setRight(area.right() - 14);
         }
-        const QString title = model() != nullptr
-                                  ? model()->headerData(logicalIndex, Qt::Horizontal, Qt::DisplayRole).toString()
-                                  : QString();
+        const QString title =
+            model() != nullptr ? model()->headerData(logicalIndex, Qt::Horizontal, Qt::DisplayRole).toString()
+                               : QString();
         if (logicalIndex != kColumnSize) {
             QRect image(area.left(), rect.center().y() - 7, 16, 16);
             painter->drawPixmap(image, HeaderImage(logicalIndex));
@@ -555,7 +556,10 @@ void ListHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
 // ------------------------------------------------------------ the view
 
 CTarnpostView::CTarnpostView(Profile& profile, QWidget* parent)
-    : QTreeView(parent), profile_(profile), model_(new MessageListModel(this)), header_(new ListHeader(this)) {
+    : QTreeView(parent),
+      profile_(profile),
+      model_(new MessageListModel(this)),
+      header_(new ListHeader(this)) {
     setHeader(header_);
     setModel(model_);
     setItemDelegate(new ListDelegate(this));
@@ -734,7 +738,8 @@ void CTarnpostView::SetMarkImage(int row, int image) {
 }
 
 bool CTarnpostView::IsSelected(int row) const {
-    return OnUiThread([&] { return row >= 0 && row < model_->shown && selectionModel()->isRowSelected(row, {}); });
+    return OnUiThread(
+        [&] { return row >= 0 && row < model_->shown && selectionModel()->isRowSelected(row, {}); });
 }
 
 void CTarnpostView::SetSelected(int row, bool selected) {
@@ -742,8 +747,8 @@ void CTarnpostView::SetSelected(int row, bool selected) {
         return;
     }
     Flush();
-    const auto command = (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
-                         QItemSelectionModel::Rows;
+    const auto command =
+        (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) | QItemSelectionModel::Rows;
     selectionModel()->select(model_->index(row, 0), command);
 }
 

@@ -14,7 +14,6 @@
 #include <QPixmap>
 #include <QTimer>
 #include <QTreeView>
-
 #include <cstdint>
 #include <memory>
 #include <vector>

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QWhatsThis>
-
 #include <algorithm>
 
 #include "accounts/account_info.h"
@@ -107,8 +106,8 @@ CAccountBar::CAccountBar(AccountFrame& frame, Prompt& prompt, Profile& profile, 
     // Laid out in the dialog units of the bar's template, taken from the font.
     const QFontMetrics metrics(font());
     const double unitX =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0 /
-        4.0;
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+        52.0 / 4.0;
     auto dx = [&](int units) { return static_cast<int>(units * unitX + 0.5); };
 
     auto* panel = new QWidget;
@@ -214,7 +213,8 @@ void CAccountBar::SelectSilently(int index) {
 }
 
 void CAccountBar::PostSelectionChange() {
-    QMetaObject::invokeMethod(this, [this] { OnSelectionChange(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { OnSelectionChange(); }, Qt::QueuedConnection);
 }
 
 AccountInfo* CAccountBar::SelectedAccount() const {
@@ -351,8 +351,10 @@ void CAccountBar::FocusAccountSelector() {
 bool CAccountBar::eventFilter(QObject* watched, QEvent* event) {
     // F1 on one of the three controls explains it; the labels have no help.
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
-        if (auto* control = qobject_cast<QWidget*>(watched); control != nullptr && !control->whatsThis().isEmpty()) {
-            QWhatsThis::showText(control->mapToGlobal(QPoint(0, control->height())), control->whatsThis(), control);
+        if (auto* control = qobject_cast<QWidget*>(watched);
+            control != nullptr && !control->whatsThis().isEmpty()) {
+            QWhatsThis::showText(control->mapToGlobal(QPoint(0, control->height())), control->whatsThis(),
+                                 control);
             return true;
         }
     }

@@ -6,7 +6,6 @@
 // through AccountFrame.
 
 #include <QToolBar>
-
 #include <optional>
 #include <string>
 #include <string_view>

@@ -3,14 +3,13 @@
 
 #include "accounts/widgets/account_bar.h"
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTest>
-
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -41,7 +40,8 @@ struct Account {
 
 class RecordingFrame : public AccountFrame {
 public:
-    RecordingFrame(std::string dataFolder, Profile& profile) : dataFolder_(std::move(dataFolder)), profile_(profile) {
+    RecordingFrame(std::string dataFolder, Profile& profile)
+        : dataFolder_(std::move(dataFolder)), profile_(profile) {
         store_ = std::make_unique<CAccountList>(true, dataFolder_, profile_);
     }
 
@@ -193,11 +193,8 @@ TEST_F(AccountBarTest, TheAccountOfTheLastRunIsFoundByItsBeginning) {
         const char* entry;
         const char* selected;  // nullptr: none, and nothing loaded
     } cases[] = {
-        {"beta", "beta"},
-        {"BE", "beta"},  // a prefix, ignoring case
-        {"", "Alpha"},
-        {"gamma", nullptr},
-        {"日本", "日本語"},
+        {"beta", "beta"}, {"BE", "beta"},  // a prefix, ignoring case
+        {"", "Alpha"},    {"gamma", nullptr}, {"日本", "日本語"},
     };
     Store({{"beta", "b", "pb", true}, {"Alpha", "a", "pa", true}, {"日本語", "j", "pj", true}});
     for (const Case& c : cases) {
@@ -280,11 +277,9 @@ TEST_F(AccountBarTest, AfterADeletionTheSamePositionOrTheLastIsSelected) {
         const char* expected;  // nullptr: none left
         bool running;
     } cases[] = {
-        {"b", "b", "c", false},
-        {"c", "c", "b", false},  // the list got shorter: the last
-        {"a", "a", "b", false},
-        {"b", "a", "c", false},  // the position counts, not the account
-        {"b", "b", "c", true},   // the cache follows even when the dialog closes mid-operation
+        {"b", "b", "c", false}, {"c", "c", "b", false},  // the list got shorter: the last
+        {"a", "a", "b", false}, {"b", "a", "c", false},  // the position counts, not the account
+        {"b", "b", "c", true},  // the cache follows even when the dialog closes mid-operation
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.selected) + " without " + c.deleted);

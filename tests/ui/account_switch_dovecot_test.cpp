@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTimer>
-
 #include <optional>
 
 #include "accounts/account_list.h"
@@ -120,8 +119,8 @@ protected:
         ASSERT_TRUE(user_) << user_.error();
         std::vector<std::string> mails;
         for (int i = 1; i <= kMails; ++i) {
-            mails.push_back("From: sender" + std::to_string(i) + "@example.jp\nSubject: listed " + std::to_string(i) +
-                            "\nDate: Mon, 7 Mar 2005 09:05:00 +0900\n\nbody\n");
+            mails.push_back("From: sender" + std::to_string(i) + "@example.jp\nSubject: listed " +
+                            std::to_string(i) + "\nDate: Mon, 7 Mar 2005 09:05:00 +0900\n\nbody\n");
         }
         ASSERT_TRUE(test::FillMailbox(user_.name(), mails));
         root_ = test::FreshFolder("switch");
@@ -151,8 +150,10 @@ protected:
         std::string blocks;
         std::vector<IndexRecord> records;
         for (int i = 1; i <= 2; ++i) {
-            std::string block = "+OK\r\nFrom: cached@example.jp\r\nSubject: cached " + std::to_string(i) + "\r\n\r\n.\r\n";
-            records.push_back(test::Record(i, i, 100 * i, static_cast<int>(block.size()), "c" + std::to_string(i)));
+            std::string block =
+                "+OK\r\nFrom: cached@example.jp\r\nSubject: cached " + std::to_string(i) + "\r\n\r\n.\r\n";
+            records.push_back(
+                test::Record(i, i, 100 * i, static_cast<int>(block.size()), "c" + std::to_string(i)));
             blocks += block;
         }
         test::Spit(beta.sidPath, test::IndexBytes(records));
@@ -206,7 +207,8 @@ TEST_F(AccountSwitchDovecot, PickingAnotherAccountDuringAListingAsksFirst) {
         frame.view->setFocus();
         QTest::keyClick(frame.view, Qt::Key_F5);
         EXPECT_EQ(frame.engine.receiving, 1) << "F5 in the list starts the listing";
-        ASSERT_TRUE(PumpUntil([&] { return picked && frame.engine.receiving == 0; }, std::chrono::seconds(60)));
+        ASSERT_TRUE(
+            PumpUntil([&] { return picked && frame.engine.receiving == 0; }, std::chrono::seconds(60)));
         timer.stop();
         ASSERT_TRUE(PumpUntil([&] { return frame.prompt.Pending() == 0; }));
         EXPECT_EQ(frame.prompt.Count(), 1u);

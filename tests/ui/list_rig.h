@@ -2,14 +2,13 @@
 // The message list on a plain main window, wired to a real engine whose
 // frame records the status panes, as the main frame wires it.
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QMainWindow>
 #include <QTest>
-
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -112,7 +111,8 @@ struct ListRig {
     }
     void ClickHeader(int column) {
         QHeaderView* header = view->header();
-        QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                  header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
     }
 

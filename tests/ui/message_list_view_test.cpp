@@ -7,7 +7,6 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
-
 #include <atomic>
 #include <optional>
 #include <thread>
@@ -68,8 +67,9 @@ TEST(MessageListView, RowsShowTheKindOfMailAndAnEntryWithoutIdGetsNoRow) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const int before = rig.view->RowCount();
-        std::string block = std::string("+OK\r\nFrom: a@example.jp\r\nSubject: =?ISO-2022-JP?B?GyRCJCIkJBsoQg==?=\r\n") +
-                            c.header + "Date: Mon, 7 Mar 2005 09:05:00 +0900\r\n\r\n.\r\n";
+        std::string block =
+            std::string("+OK\r\nFrom: a@example.jp\r\nSubject: =?ISO-2022-JP?B?GyRCJCIkJBsoQg==?=\r\n") +
+            c.header + "Date: Mon, 7 Mar 2005 09:05:00 +0900\r\n\r\n.\r\n";
         std::unique_ptr<MailEntry> entry(
             AddMailToList(*rig.view, block.data(), block.size(), 1234, c.id, -1, prompt));
         ASSERT_NE(entry, nullptr) << "an entry always comes back";
@@ -126,7 +126,9 @@ TEST(MessageListView, HeaderClicksSortAsTheColumnsPromise) {
         {"nov", "x", "2005/11/01 08:00:00 ", 10, false},
     };
     const std::vector<Case> cases = {
-        {"date: newest first, then oldest first", dated, kColumnDate,
+        {"date: newest first, then oldest first",
+         dated,
+         kColumnDate,
          {{{"nov", "mar", "dec"}, false}, {{"dec", "mar", "nov"}, true}, {{"nov", "mar", "dec"}, false}}},
         {"size twice",
          {{"300", "x", "d", 300, false}, {"20", "x", "d", 20, false}, {"1000", "x", "d", 1000, false}},
@@ -141,7 +143,10 @@ TEST(MessageListView, HeaderClicksSortAsTheColumnsPromise) {
          kColumnSubject,
          {{{"zzz", "a-small", "a-big", "late", "aaa"}, false}}},
         {"the first click on column 0 after start goes ascending",
-         {{"p1", "x", "d", 1, true}, {"n2", "x", "d", 1, false}, {"p0", "x", "d", 1, true}, {"n1", "x", "d", 1, false}},
+         {{"p1", "x", "d", 1, true},
+          {"n2", "x", "d", 1, false},
+          {"p0", "x", "d", 1, true},
+          {"n1", "x", "d", 1, false}},
          kColumnParts,
          {{{"n1", "n2", "p0", "p1"}, true}, {{"p0", "p1", "n1", "n2"}, false}}},
         {"double-byte characters compare as whole characters",
@@ -190,7 +195,7 @@ TEST(MessageListView, SortSelectsTheRowAtTheCurrentPositionAgain) {
     EXPECT_EQ(rig.view->currentIndex().row(), 1);
     EXPECT_EQ(rig.view->CurrentRow(), 1);
 
-    rig.Click(2, kColumnFrom);  // only "a"
+    rig.Click(2, kColumnFrom);     // only "a"
     rig.ClickHeader(kColumnSize);  // a, b, c
     EXPECT_EQ(Senders(*rig.view), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(SelectedRows(*rig.view), (std::vector<int>{2}));
@@ -217,8 +222,13 @@ TEST(MessageListView, HoldingSpaceTogglesTheMarkOncePerPress) {
          kImageMarked},
         {"held, repeating as presses alone", {press, press, press, press, release}, kImageMarked},
         {"another key let go while Space is held",
-         {press, repeatRelease, repeatPress, {QEvent::KeyPress, Qt::Key_Shift, false},
-          {QEvent::KeyRelease, Qt::Key_Shift, false}, repeatPress, release},
+         {press,
+          repeatRelease,
+          repeatPress,
+          {QEvent::KeyPress, Qt::Key_Shift, false},
+          {QEvent::KeyRelease, Qt::Key_Shift, false},
+          repeatPress,
+          release},
          kImageMarked},
         {"two presses", {press, release, press, release}, kImageUnmarked},
         {"three presses", {press, release, press, release, press, release}, kImageMarked},
@@ -289,8 +299,9 @@ TEST(MessageListView, CommandsAndTheContextMenu) {
         for (QAction* action : menu->actions()) {
             texts << action->text();
         }
-        EXPECT_EQ(texts, QStringList({QString::fromUtf8("ﾏｰｸする(&D)"), QString::fromUtf8("ﾏｰｸをはずす(&C)"), "",
-                                      QString::fromUtf8("ビュー(&V)"), QString::fromUtf8("ﾒｰﾙ保存(&A)\tCtrl+S")}));
+        EXPECT_EQ(texts,
+                  QStringList({QString::fromUtf8("ﾏｰｸする(&D)"), QString::fromUtf8("ﾏｰｸをはずす(&C)"), "",
+                               QString::fromUtf8("ビュー(&V)"), QString::fromUtf8("ﾒｰﾙ保存(&A)\tCtrl+S")}));
         EXPECT_EQ(menu->defaultAction(), menu->actions()[0]);
         EXPECT_TRUE(menu->actions()[0]->font().bold());
         EXPECT_FALSE(menu->actions()[4]->isEnabled()) << "saving needs a selected row";
@@ -311,7 +322,8 @@ TEST(MessageListView, CommandsAndTheContextMenu) {
     for (const Case& c : cases) {
         EXPECT_TRUE(rig.view->OnCommand(c.command));
         for (int row = 0; row < 3; ++row) {
-            EXPECT_EQ(rig.view->MarkImage(row), c.images[static_cast<std::size_t>(row)]) << c.command << " " << row;
+            EXPECT_EQ(rig.view->MarkImage(row), c.images[static_cast<std::size_t>(row)])
+                << c.command << " " << row;
         }
     }
     EXPECT_EQ(rig.entries[0]->mark, kImageUnmarked) << "the entry follows the row";
@@ -343,7 +355,8 @@ TEST(MessageListView, TheColumnLayoutSurvivesARestart) {
         }
         rig.Open();
         for (int position = 0; position < 6; ++position) {
-            EXPECT_EQ(rig.view->header()->logicalIndex(position), c.visual[static_cast<std::size_t>(position)]);
+            EXPECT_EQ(rig.view->header()->logicalIndex(position),
+                      c.visual[static_cast<std::size_t>(position)]);
         }
         EXPECT_EQ(rig.view->header()->sectionSize(3), 23);
     }
@@ -407,7 +420,8 @@ TEST(MessageListView, DeletedRowsTakeNothingElseWithThem) {
         for (int row = 0; row < c.rows; row += 3) {
             rig.view->SetSelected(row, true);
         }
-        rig.view->selectionModel()->setCurrentIndex(rig.view->model()->index(9, 0), QItemSelectionModel::NoUpdate);
+        rig.view->selectionModel()->setCurrentIndex(rig.view->model()->index(9, 0),
+                                                    QItemSelectionModel::NoUpdate);
         rig.view->DeleteRows(c.doomed);
 
         std::vector<std::string> expected;
@@ -424,7 +438,8 @@ TEST(MessageListView, DeletedRowsTakeNothingElseWithThem) {
         EXPECT_EQ(Senders(*rig.view), expected);
         EXPECT_EQ(rig.view->model()->rowCount(), static_cast<int>(expected.size()));
         EXPECT_EQ(SelectedRows(*rig.view), expectedSelected);
-        EXPECT_EQ(Utf8(rig.view->Text(rig.view->currentIndex().row(), kColumnFrom)), "9") << "the focus stays";
+        EXPECT_EQ(Utf8(rig.view->Text(rig.view->currentIndex().row(), kColumnFrom)), "9")
+            << "the focus stays";
     }
 }
 
@@ -448,11 +463,13 @@ TEST(MessageListView, TheWorkerReadsTheCurrentRowSafely) {
 TEST(MessageListView, ManyRowsArriveAndTheListShowsThem) {
     ListRig rig;
     const char* senders[] = {"山田 太郎 <taro@example.jp>", "ｻｰﾊﾞ管理者", "news@example.com", "佐藤 花子"};
-    const char* subjects[] = {"会議の資料について", "【重要】ﾒﾝﾃﾅﾝｽのお知らせ", "Weekly digest", "Re: 見積もり"};
+    const char* subjects[] = {"会議の資料について", "【重要】ﾒﾝﾃﾅﾝｽのお知らせ", "Weekly digest",
+                              "Re: 見積もり"};
     for (int i = 0; i < 40; ++i) {
         char date[32];
         std::snprintf(date, sizeof date, "2005/03/%02d 09:%02d:00 ", 1 + i % 28, i);
-        rig.Add(senders[i % 4], subjects[i % 4], date, static_cast<std::uint32_t>(900 + i * 1733), i % 3 == 0);
+        rig.Add(senders[i % 4], subjects[i % 4], date, static_cast<std::uint32_t>(900 + i * 1733),
+                i % 3 == 0);
     }
     rig.view->SetMarkImage(2, kImageMarked);
     rig.view->SetMarkImage(5, kImageMarked);
