@@ -100,27 +100,6 @@ TEST(CliAccount, WithoutADataFolderTheCurrentDirectoryHoldsTheData) {
     EXPECT_EQ(cli.Run({"account", "list"}).out, "here\ts\tl\tuser\n");
 }
 
-TEST(CliAccount, PasswordsGoToTheProfileOnlyWhenSaved) {
-    CliRunner cli;
-    ASSERT_EQ(
-        cli.Run({"account", "add", "kept", "--server", "s", "--login", "l", "--password", "pw-kept"}).status,
-        0);
-    ASSERT_EQ(
-        cli.Run({"account", "add", "unsaved", "--server", "s", "--login", "l", "--no-save-password"}).status,
-        0);
-    const std::string ini = cli.ConfigDir() + "/Moorfield/Wrenpost.ini";
-    std::ifstream in(ini);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_TRUE(Contains(text, "kept=")) << text;
-    EXPECT_FALSE(Contains(text, "unsaved")) << text;
-    EXPECT_FALSE(Contains(text, "pw-kept")) << "stored scrambled";
-    // Removing the account forgets its password.
-    ASSERT_EQ(cli.Run({"account", "remove", "kept"}).status, 0);
-    std::ifstream again(ini);
-    text.assign((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>());
-    EXPECT_FALSE(Contains(text, "kept=")) << text;
-}
-
 TEST(CliAccount, RemovingAnAccountRemovesItsCacheFilesOnly) {
     CliRunner cli;
     for (const char* name : {"one", "two"}) {

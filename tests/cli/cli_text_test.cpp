@@ -192,16 +192,5 @@ TEST(CliUsage, BadArgumentsGiveTheUsageAndStatus64) {
     EXPECT_TRUE(Contains(r.err, "wrenpost-cli [--data-dir DIR] convert")) << r.err;
 }
 
-TEST(CliUsage, HelpGoesToStandardOutput) {
-    CliRunner cli;
-    test::CliResult r = cli.Run({"--help"}, false);
-    EXPECT_EQ(r.status, 0);
-    for (const char* line :
-         {"convert [--from auto|sjis|jis|euc] [--to sjis|jis|euc|utf8] [--detect] FILE", "headers FILE",
-          "account list", "account remove NAME", "list NAME [--password PW]", "cached NAME"}) {
-        EXPECT_TRUE(Contains(r.out, line)) << line;
-    }
-}
-
 }  // namespace
 }  // namespace wp
