@@ -3,6 +3,7 @@
 
 #include "accounts/widgets/account_dialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
@@ -508,6 +509,16 @@ TEST_F(AccountDialog, ControlsCarryTheirTextsOrderAndHelp) {
     EXPECT_TRUE(Button(Dlg::kSaveButton)->isDefault());
     EXPECT_EQ(Box(Dlg::kPasswordBox)->echoMode(), QLineEdit::Password);
     EXPECT_EQ(dialog_->Control(Dlg::kSeparator)->height(), 3);
+
+    // F1 on a field shows that field's help.
+    dialog_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_));
+    Box(Dlg::kServerBox)->setFocus();
+    QTest::keyClick(Box(Dlg::kServerBox), Qt::Key_F1);
+    ASSERT_TRUE(PumpUntil([] { return QApplication::activePopupWidget() != nullptr; }));
+    QWidget* popup = QApplication::activePopupWidget();
+    EXPECT_TRUE(popup->inherits("QWhatsThat"));
+    popup->close();
 
     // Tab visits the controls in the template's order and comes round again.
     std::vector<int> order;
