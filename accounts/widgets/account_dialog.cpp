@@ -34,7 +34,7 @@ constexpr char kCaption[] = "ｱｶｳﾝﾄ設定";
 constexpr int kAppTitleId = 57344;
 constexpr int kNumberRole = Qt::UserRole;
 
-// The dialog's size and the controls' places, in dialog units.
+// The dialog's size in dialog units; the controls' places are in BuildControls.
 constexpr int kDialogWidth = 266;
 constexpr int kDialogHeight = 225;
 
