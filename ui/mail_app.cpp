@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 namespace wp {
@@ -54,7 +55,8 @@ public:
 // would: the layout is saved and a running operation ends first.
 class SignalCloser : public QObject {
 public:
-    explicit SignalCloser(QWidget* window) : window_(window) {
+    // window: the main window once it exists.
+    explicit SignalCloser(std::function<QWidget*()> window) : window_(std::move(window)) {
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_) != 0) {
             fds_[0] = fds_[1] = -1;
             return;
@@ -64,8 +66,8 @@ public:
             char byte = 0;
             while (read(fds_[1], &byte, 1) < 0 && errno == EINTR) {
             }
-            if (window_ != nullptr) {
-                window_->close();
+            if (QWidget* main = window_()) {
+                main->close();
             }
         });
         struct sigaction action {};
@@ -101,7 +103,7 @@ private:
     }
 
     static inline int fds_[2] = {-1, -1};
-    QWidget* window_;
+    std::function<QWidget*()> window_;
 };
 
 }  // namespace
@@ -246,10 +248,11 @@ int RunWrenpost(int argc, char** argv) {
 
     Profile profile;
     CMailApp mailApp(prompt, profile);
+    // From here on a signal waits in the pipe until the window exists.
+    SignalCloser closer([&mailApp]() -> QWidget* { return mailApp.MainFrame(); });
     if (!mailApp.InitInstance()) {
         return 1;
     }
-    SignalCloser closer(mailApp.MainFrame());
     return QApplication::exec();
 }
 

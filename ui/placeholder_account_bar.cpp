@@ -46,7 +46,7 @@ PlaceholderAccountBar::PlaceholderAccountBar(AccountFrame& frame, Profile& profi
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
     combo_ = new QComboBox(this);
-    combo_->setMinimumContentsLength(12);
+    combo_->setMinimumContentsLength(10);
     combo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     login_ = new QLineEdit(this);
     password_ = new QLineEdit(this);
@@ -54,8 +54,8 @@ PlaceholderAccountBar::PlaceholderAccountBar(AccountFrame& frame, Profile& profi
     auto* validator = new Cp932Validator(this);
     login_->setValidator(validator);
     password_->setValidator(validator);
-    login_->setMinimumWidth(110);
-    password_->setMinimumWidth(120);
+    login_->setFixedWidth(90);
+    password_->setFixedWidth(100);
     struct Field {
         const char* label;
         QWidget* widget;
@@ -68,7 +68,7 @@ PlaceholderAccountBar::PlaceholderAccountBar(AccountFrame& frame, Profile& profi
         layout->addWidget(f.widget);
         f.widget->setToolTip(Tip(f.id));
         f.widget->setStatusTip(PromptText(f.id));
-        layout->addSpacing(6);
+        layout->addSpacing(4);
     }
     layout->addStretch(1);
     connect(combo_, &QComboBox::currentIndexChanged, this, [this] { OnSelectionChanged(); });

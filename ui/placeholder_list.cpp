@@ -167,9 +167,10 @@ void PlaceholderList::NoteSelection() {
     QTreeWidgetItem* item = currentItem();
     if (item != nullptr && item->isSelected()) {
         currentRow_ = indexOfTopLevelItem(item);
-        if (selectionChanged) {
-            selectionChanged(SelectedCount(), SelectedSize());
-        }
+    }
+    const int count = SelectedCount();
+    if (count > 0 && selectionChanged) {
+        selectionChanged(count, SelectedSize());
     }
 }
 
