@@ -8,19 +8,18 @@
 // DIR is the folder wrenpost runs in (AccData.dat lies there, the cache in
 // DIR/Mail). Texts are UTF-8. An account of the same name is replaced.
 
-#include "accounts/account_list.h"
-#include "accounts/account_rules.h"
-#include "platform/paths.h"
-#include "platform/profile.h"
-#include "platform/text.h"
-
 #include <QCoreApplication>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+
+#include "accounts/account_list.h"
+#include "accounts/account_rules.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "platform/text.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -49,7 +48,8 @@ int main(int argc, char** argv) {
     const int existing = wp::FindAccount(accounts, *name);
     if (existing == 0) {
         if (int why = wp::CheckAccountName(accounts, *name, 0); why != 0) {
-            std::fprintf(stderr, "wrenpost-demo-accounts: the name \"%s\" cannot be used (%d)\n", argv[2], why);
+            std::fprintf(stderr, "wrenpost-demo-accounts: the name \"%s\" cannot be used (%d)\n", argv[2],
+                         why);
             return 1;
         }
     }

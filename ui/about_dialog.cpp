@@ -1,12 +1,12 @@
 #include "ui/about_dialog.h"
 
-#include "platform/strings.h"
-#include "platform/text.h"
-#include "ui/images.h"
-
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+
+#include "platform/strings.h"
+#include "platform/text.h"
+#include "ui/images.h"
 
 namespace wp {
 namespace {

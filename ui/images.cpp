@@ -1,8 +1,8 @@
 #include "ui/images.h"
 
-#include "mail/mail_entry.h"
-
 #include <QString>
+
+#include "mail/mail_entry.h"
 
 // Resources of a static library are registered by hand, or the linker drops them.
 static void RegisterImages() {
@@ -34,11 +34,16 @@ QIcon ToolbarImage(int index, bool running) {
 
 QIcon RowImage(int image) {
     switch (image) {
-        case kImageMarked: return Load("row_marked.svg");
-        case kImageUnmarked: return Load("row_unmarked.svg");
-        case kImagePlain: return Load("row_mail.svg");
-        case kImageParts: return Load("row_parts.svg");
-        default: return {};
+        case kImageMarked:
+            return Load("row_marked.svg");
+        case kImageUnmarked:
+            return Load("row_unmarked.svg");
+        case kImagePlain:
+            return Load("row_mail.svg");
+        case kImageParts:
+            return Load("row_parts.svg");
+        default:
+            return {};
     }
 }
 

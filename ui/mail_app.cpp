@@ -1,5 +1,22 @@
 #include "ui/mail_app.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <system_error>
+
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/prompt.h"
@@ -9,24 +26,6 @@
 #include "ui/images.h"
 #include "ui/main_frame.h"
 #include "ui/qt_prompt.h"
-
-#include <QApplication>
-#include <QFile>
-#include <QFont>
-#include <QFontDatabase>
-#include <QSocketNotifier>
-
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <clocale>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <functional>
-#include <system_error>
 
 namespace wp {
 namespace {

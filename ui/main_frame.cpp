@@ -1,5 +1,18 @@
 #include "ui/main_frame.h"
 
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QToolBar>
+#include <QToolButton>
+#include <fstream>
+
 #include "accounts/account_list.h"
 #include "decode/date_size_text.h"
 #include "mail/index_record.h"
@@ -17,20 +30,6 @@
 #include "ui/qt_prompt.h"
 #include "ui/status_panes.h"
 
-#include <QAction>
-#include <QCloseEvent>
-#include <QGuiApplication>
-#include <QMenuBar>
-#include <QProgressBar>
-#include <QResizeEvent>
-#include <QScreen>
-#include <QStatusBar>
-#include <QStatusTipEvent>
-#include <QToolBar>
-#include <QToolButton>
-
-#include <fstream>
-
 namespace wp {
 namespace {
 
@@ -47,14 +46,22 @@ QString Text(const char* utf8) {
 // Prompts of the commands whose texts the string table does not hold.
 const char* FrameworkPrompt(int id) {
     switch (id) {
-        case ID_EDIT_UNDO: return "直前の操作を元に戻します。\n元に戻す";
-        case ID_EDIT_CUT: return "選択範囲を切り取ってｸﾘｯﾌﾟﾎﾞｰﾄﾞに移動します。\n切り取り";
-        case ID_EDIT_COPY: return "選択範囲をｺﾋﾟｰしてｸﾘｯﾌﾟﾎﾞｰﾄﾞに保存します。\nｺﾋﾟｰ";
-        case ID_EDIT_PASTE: return "ｸﾘｯﾌﾟﾎﾞｰﾄﾞの内容を挿入します。\n貼り付け";
-        case ID_VIEW_TOOLBAR: return "ﾂｰﾙ ﾊﾞｰの表示/非表示を切り替えます。\nﾂｰﾙ ﾊﾞｰの表示/非表示";
-        case ID_VIEW_STATUS_BAR: return "ｽﾃｰﾀｽ ﾊﾞｰの表示/非表示を切り替えます。\nｽﾃｰﾀｽ ﾊﾞｰの表示/非表示";
-        case ID_APP_ABOUT: return "ﾌﾟﾛｸﾞﾗﾑの情報とﾊﾞｰｼﾞｮﾝを表示します。\nﾊﾞｰｼﾞｮﾝ情報";
-        default: return nullptr;
+        case ID_EDIT_UNDO:
+            return "直前の操作を元に戻します。\n元に戻す";
+        case ID_EDIT_CUT:
+            return "選択範囲を切り取ってｸﾘｯﾌﾟﾎﾞｰﾄﾞに移動します。\n切り取り";
+        case ID_EDIT_COPY:
+            return "選択範囲をｺﾋﾟｰしてｸﾘｯﾌﾟﾎﾞｰﾄﾞに保存します。\nｺﾋﾟｰ";
+        case ID_EDIT_PASTE:
+            return "ｸﾘｯﾌﾟﾎﾞｰﾄﾞの内容を挿入します。\n貼り付け";
+        case ID_VIEW_TOOLBAR:
+            return "ﾂｰﾙ ﾊﾞｰの表示/非表示を切り替えます。\nﾂｰﾙ ﾊﾞｰの表示/非表示";
+        case ID_VIEW_STATUS_BAR:
+            return "ｽﾃｰﾀｽ ﾊﾞｰの表示/非表示を切り替えます。\nｽﾃｰﾀｽ ﾊﾞｰの表示/非表示";
+        case ID_APP_ABOUT:
+            return "ﾌﾟﾛｸﾞﾗﾑの情報とﾊﾞｰｼﾞｮﾝを表示します。\nﾊﾞｰｼﾞｮﾝ情報";
+        default:
+            return nullptr;
     }
 }
 
@@ -75,10 +82,14 @@ std::pair<QString, QString> PromptOf(int id) {
 
 Qt::ToolBarArea AreaOf(int toolPos) {
     switch (toolPos) {
-        case kToolPosLeft: return Qt::LeftToolBarArea;
-        case kToolPosRight: return Qt::RightToolBarArea;
-        case kToolPosBottom: return Qt::BottomToolBarArea;
-        default: return Qt::TopToolBarArea;  // also a toolbar that was left floating
+        case kToolPosLeft:
+            return Qt::LeftToolBarArea;
+        case kToolPosRight:
+            return Qt::RightToolBarArea;
+        case kToolPosBottom:
+            return Qt::BottomToolBarArea;
+        default:
+            return Qt::TopToolBarArea;  // also a toolbar that was left floating
     }
 }
 
@@ -170,9 +181,10 @@ void CMainFrame::CreateMenus() {
     edit->addAction(MakeAction(ID_EDIT_UNDO, "元に戻す(&U)\tCtrl+Z",
                                {Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace}));
     edit->addSeparator();
-    edit->addAction(MakeAction(ID_EDIT_CUT, "切り取り(&T)\tCtrl+X",
-                               {Qt::CTRL | Qt::Key_X, Qt::SHIFT | Qt::Key_Delete}));
-    edit->addAction(MakeAction(ID_EDIT_COPY, "ｺﾋﾟｰ(&C)\tCtrl+C", {Qt::CTRL | Qt::Key_C, Qt::CTRL | Qt::Key_Insert}));
+    edit->addAction(
+        MakeAction(ID_EDIT_CUT, "切り取り(&T)\tCtrl+X", {Qt::CTRL | Qt::Key_X, Qt::SHIFT | Qt::Key_Delete}));
+    edit->addAction(
+        MakeAction(ID_EDIT_COPY, "ｺﾋﾟｰ(&C)\tCtrl+C", {Qt::CTRL | Qt::Key_C, Qt::CTRL | Qt::Key_Insert}));
     edit->addAction(MakeAction(ID_EDIT_PASTE, "貼り付け(&P)\tCtrl+V",
                                {Qt::CTRL | Qt::Key_V, Qt::SHIFT | Qt::Key_Insert}));
     edit->addSeparator();
@@ -316,11 +328,20 @@ void CMainFrame::SavePlacement() {
     int toolPos = kToolPosFloating;
     if (!toolBar_->isFloating()) {
         switch (toolBarArea(toolBar_)) {
-            case Qt::TopToolBarArea: toolPos = kToolPosTop; break;
-            case Qt::LeftToolBarArea: toolPos = kToolPosLeft; break;
-            case Qt::RightToolBarArea: toolPos = kToolPosRight; break;
-            case Qt::BottomToolBarArea: toolPos = kToolPosBottom; break;
-            default: break;
+            case Qt::TopToolBarArea:
+                toolPos = kToolPosTop;
+                break;
+            case Qt::LeftToolBarArea:
+                toolPos = kToolPosLeft;
+                break;
+            case Qt::RightToolBarArea:
+                toolPos = kToolPosRight;
+                break;
+            case Qt::BottomToolBarArea:
+                toolPos = kToolPosBottom;
+                break;
+            default:
+                break;
         }
     }
     profile_.SetInt(kWindowSection, "ToolPos", toolPos);
@@ -550,7 +571,8 @@ void CMainFrame::OpenEntry(MailEntry* entry) {
     if (CMailboxFiles* mailbox = engine_->Mailbox(); mailbox != nullptr && entry->id > 0) {
         std::ifstream index(mailbox->sidPath, std::ios::binary);
         unsigned char bytes[kIndexRecordSize];
-        index.seekg(static_cast<std::streamoff>(entry->id - 1) * static_cast<std::streamoff>(kIndexRecordSize));
+        index.seekg(static_cast<std::streamoff>(entry->id - 1) *
+                    static_cast<std::streamoff>(kIndexRecordSize));
         if (index.read(reinterpret_cast<char*>(bytes), sizeof bytes)) {
             viewHeaderLength = DecodeIndexRecord(bytes).headerLength;
         }

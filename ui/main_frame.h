@@ -6,19 +6,18 @@
 // dialog while they are open), turns commands into operations and keeps its
 // layout in the profile.
 
-#include "accounts/widgets/account_frame.h"
-#include "engine/frame_engine.h"
-#include "engine/frame_view.h"
-#include "ui/tarnpost_doc.h"
-
 #include <QMainWindow>
 #include <QPointer>
-
 #include <array>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+
+#include "accounts/widgets/account_frame.h"
+#include "engine/frame_engine.h"
+#include "engine/frame_view.h"
+#include "ui/tarnpost_doc.h"
 
 class QAction;
 class QToolBar;

@@ -1,19 +1,18 @@
 #include "ui/placeholder_account_bar.h"
 
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QValidator>
+#include <cstring>
+
 #include "accounts/account_list.h"
 #include "accounts/widgets/account_frame.h"
 #include "platform/profile.h"
 #include "platform/string_table.h"
 #include "platform/strings.h"
 #include "platform/text.h"
-
-#include <QComboBox>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QLineEdit>
-#include <QValidator>
-
-#include <cstring>
 
 namespace wp {
 namespace {
@@ -136,7 +135,8 @@ void PlaceholderAccountBar::FocusPasswordBox() {
 }
 
 void PlaceholderAccountBar::PostSelectionChanged() {
-    QMetaObject::invokeMethod(this, [this] { OnSelectionChanged(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { OnSelectionChanged(); }, Qt::QueuedConnection);
 }
 
 void PlaceholderAccountBar::OnSelectionChanged() {

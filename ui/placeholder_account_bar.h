@@ -6,7 +6,6 @@
 // still waits for a running operation before it replaces the cache.
 
 #include <QWidget>
-
 #include <string>
 #include <string_view>
 

@@ -1,14 +1,13 @@
 #include "ui/placeholder_list.h"
 
+#include <QHeaderView>
+#include <limits>
+
 #include "decode/date_size_text.h"
 #include "mail/memory_list.h"
 #include "platform/strings.h"
 #include "platform/text.h"
 #include "ui/images.h"
-
-#include <QHeaderView>
-
-#include <limits>
 
 namespace wp {
 namespace {
@@ -160,7 +159,8 @@ std::uint32_t PlaceholderList::SelectedSize() const {
             sum += entry->size;
         }
     }
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(sum, std::numeric_limits<std::uint32_t>::max()));
+    return static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(sum, std::numeric_limits<std::uint32_t>::max()));
 }
 
 void PlaceholderList::NoteSelection() {

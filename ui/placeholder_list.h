@@ -4,12 +4,11 @@
 // more (no sorting, dragging or stored layout). The frame reaches it only
 // through MailList and as a widget.
 
-#include "mail/mail_list.h"
-
 #include <QTreeWidget>
-
 #include <cstdint>
 #include <functional>
+
+#include "mail/mail_list.h"
 
 namespace wp {
 

@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QWidget>
-
 #include <array>
 
 class QLabel;

@@ -3,6 +3,18 @@
 // file beside it, a profile file and a scripted prompt. The window can be
 // closed and opened again on the same folder, as a restart would.
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+#include <string>
+
 #include "accounts/account_list.h"
 #include "platform/profile.h"
 #include "platform/strings.h"
@@ -12,19 +24,6 @@
 #include "ui/mail_app.h"
 #include "ui/main_frame.h"
 #include "ui/placeholder_account_bar.h"
-
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QDir>
-#include <QLineEdit>
-#include <QTest>
-
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <memory>
-#include <string>
 
 namespace wp::test {
 

@@ -1,12 +1,10 @@
 // Start-up: the data folder, its failure, the window title, the About
 // dialog, and the program itself started on a data folder of its own.
 
-#include "frame_rig.h"
-#include "platform/paths.h"
-#include "platform/string_table.h"
-#include "ui/about_dialog.h"
-#include "ui/command_ids.h"
 #include "ui/mail_app.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -14,12 +12,15 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
+
+#include "frame_rig.h"
+#include "platform/paths.h"
+#include "platform/string_table.h"
+#include "ui/about_dialog.h"
+#include "ui/command_ids.h"
+#include "ui/help_page.h"
 
 namespace wp {
 namespace {
@@ -139,6 +140,15 @@ TEST(MailApp, AboutCommandOpensTheDialogAndOkClosesIt) {
     EXPECT_EQ(text, Shown("レンポスト Version 2.2"));
 }
 
+TEST(MailApp, HelpCommandFindsTheJapaneseHelpPage) {
+    const QString path = HelpPagePath();
+    ASSERT_FALSE(path.isEmpty()) << "the help page is missing";
+    std::ifstream page(path.toStdString());
+    std::string text((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("<html lang=\"ja\">"), std::string::npos);
+    EXPECT_NE(text.find("レンポスト"), std::string::npos);
+}
+
 // ---------------------------------------------------------------- the program
 
 struct ProgramRun {
@@ -156,7 +166,8 @@ QProcessEnvironment ProgramEnvironment(const FreshFolder& folder) {
 
 // Starts the program; `running` tells when it is up, then it is asked to end
 // as a desktop session would.
-ProgramRun RunProgram(const FreshFolder& folder, const QStringList& args, const std::function<bool()>& running = {}) {
+ProgramRun RunProgram(const FreshFolder& folder, const QStringList& args,
+                      const std::function<bool()>& running = {}) {
     QProcess process;
     process.setProcessEnvironment(ProgramEnvironment(folder));
     process.start(QStringLiteral(WRENPOST_PROGRAM), args);
@@ -166,8 +177,8 @@ ProgramRun RunProgram(const FreshFolder& folder, const QStringList& args, const 
         return run;
     }
     if (running) {
-        bool up = test::PumpUntil(
-            [&] { return running() || process.state() == QProcess::NotRunning; }, std::chrono::seconds(60));
+        bool up = test::PumpUntil([&] { return running() || process.state() == QProcess::NotRunning; },
+                                  std::chrono::seconds(60));
         EXPECT_TRUE(up) << "the program did not come up";
         process.terminate();
     }
@@ -185,12 +196,13 @@ TEST(WrenpostProgram, DataDirIsMadeAndHoldsTheDataFolder) {
     FreshFolder folder("program");
     const std::string dir = folder.Sub("data/nested");
     ProgramRun run = RunProgram(folder, {QStringLiteral("--data-dir"), QString::fromStdString(dir)},
-                         [&] { return fs::exists(dir + "/AccData.dat"); });
+                                [&] { return fs::exists(dir + "/AccData.dat"); });
     ASSERT_TRUE(run.finished) << run.errors.toStdString();
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_TRUE(fs::is_directory(dir + "/Mail"));
     // Ended as a closed window: the layout went to the profile of its own folder.
-    QSettings written(QString::fromStdString(folder.Sub("config/Moorfield/Wrenpost.ini")), QSettings::IniFormat);
+    QSettings written(QString::fromStdString(folder.Sub("config/Moorfield/Wrenpost.ini")),
+                      QSettings::IniFormat);
     EXPECT_EQ(written.value(QStringLiteral("WinPosition/WinRect/ToolPos")).toInt(), 10240);
     EXPECT_EQ(written.value(QStringLiteral("WinPosition/WinRect/Right")).toInt() -
                   written.value(QStringLiteral("WinPosition/WinRect/Left")).toInt(),
@@ -217,10 +229,11 @@ TEST(WrenpostProgram, FailuresEndWithANonZeroStatusAndSayWhy) {
              return QStringList{QStringLiteral("--data-dir"), QString::fromStdString(f.Sub("file"))};
          },
          1, "ﾒｰﾙを保存するﾃﾞｨﾚｸﾄﾘを作成できませんでした。"},
-        {"an unknown argument", [](const FreshFolder&) { return QStringList{QStringLiteral("--colour")}; }, 64,
-         "unknown argument \"--colour\""},
-        {"a data dir without a folder", [](const FreshFolder&) { return QStringList{QStringLiteral("--data-dir")}; },
-         64, "--data-dir needs a folder"},
+        {"an unknown argument", [](const FreshFolder&) { return QStringList{QStringLiteral("--colour")}; },
+         64, "unknown argument \"--colour\""},
+        {"a data dir without a folder",
+         [](const FreshFolder&) { return QStringList{QStringLiteral("--data-dir")}; }, 64,
+         "--data-dir needs a folder"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,21 +1,20 @@
 // The main window against the test Dovecot: a listing from F5 to the filled
 // list, its cancel, and the exit during a listing.
 
-#include "frame_rig.h"
-#include "platform/string_table.h"
-#include "support/dovecot.h"
-#include "ui/command_ids.h"
+#include <gtest/gtest.h>
 
 #include <QMenu>
 #include <QToolBar>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "frame_rig.h"
+#include "platform/string_table.h"
+#include "support/dovecot.h"
+#include "ui/command_ids.h"
 
 namespace wp {
 namespace {
@@ -40,13 +39,14 @@ protected:
     void Fill(int count) {
         std::vector<std::string> mails;
         for (int i = 1; i <= count; ++i) {
-            std::string mail =
-                "From: =?ISO-2022-JP?B?GyRCOjRGIxsoQg==?= <sato" + std::to_string(i) +
-                "@example.jp>\n"
-                "Subject: =?ISO-2022-JP?B?GyRCJCIkJCQmJCgkKhsoQg==?= " +
-                std::to_string(i) + "\nDate: Mon, 7 Mar 2005 09:05:00 +0900\n";
+            std::string mail = "From: =?ISO-2022-JP?B?GyRCOjRGIxsoQg==?= <sato" + std::to_string(i) +
+                               "@example.jp>\n"
+                               "Subject: =?ISO-2022-JP?B?GyRCJCIkJCQmJCgkKhsoQg==?= " +
+                               std::to_string(i) + "\nDate: Mon, 7 Mar 2005 09:05:00 +0900\n";
             if (i == 2) {
-                mail += "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n--b\n\nbody\n--b--\n";
+                mail +=
+                    "MIME-Version: 1.0\nContent-Type: multipart/mixed; "
+                    "boundary=\"b\"\n\n--b\n\nbody\n--b--\n";
             } else {
                 mail += "\nbody\n";
             }
@@ -56,8 +56,8 @@ protected:
     }
 
     CMainFrame& Open(FrameRig& rig) {
-        rig.AddAccount("Dovecot " + user_.name(), user_.name(), server_.host + ":" + std::to_string(server_.port),
-                       user_.password());
+        rig.AddAccount("Dovecot " + user_.name(), user_.name(),
+                       server_.host + ":" + std::to_string(server_.port), user_.password());
         CMainFrame& frame = rig.Open();
         EXPECT_TRUE(test::PumpUntil([&] { return !rig.Bar().PasswordBox()->text().isEmpty(); }));
         frame.resize(900, 420);
@@ -67,7 +67,8 @@ protected:
     }
 
     static QString ReceiveButtonText(CMainFrame& frame) {
-        auto* button = qobject_cast<QToolButton*>(frame.ToolBar()->widgetForAction(frame.Action(ID_MAIL_RECEIVE)));
+        auto* button =
+            qobject_cast<QToolButton*>(frame.ToolBar()->widgetForAction(frame.Action(ID_MAIL_RECEIVE)));
         return button != nullptr ? button->text() : QString();
     }
 
@@ -108,7 +109,8 @@ TEST_F(MainFrameDovecot, ReceiveListsTheMailbox) {
     frame.List().SetSelected(0, true);
     frame.List().SetSelected(1, true);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(rig.PaneText(0).startsWith(QString::fromUtf8("2件のﾒｰﾙを選択"))) << rig.PaneText(0).toStdString();
+    EXPECT_TRUE(rig.PaneText(0).startsWith(QString::fromUtf8("2件のﾒｰﾙを選択")))
+        << rig.PaneText(0).toStdString();
 
     // For a person to look at.
     const QString shot = test::ScreenshotPath("main_frame_listing.png");
@@ -169,7 +171,8 @@ TEST_F(MainFrameDovecot, ExitOrCloseDuringAListingClosesWhenItHasEnded) {
 // every mail gets a readable row, whatever its encoding.
 TEST_F(MainFrameDovecot, DemoMailboxListsEveryMailReadably) {
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(WRENPOST_SOURCE_DIR "/scripts/demo-mail/alice")) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(WRENPOST_SOURCE_DIR "/scripts/demo-mail/alice")) {
         if (entry.path().extension() == ".eml") {
             files.push_back(entry.path());
         }
@@ -203,9 +206,11 @@ TEST_F(MainFrameDovecot, DemoMailboxListsEveryMailReadably) {
     } rows[] = {
         {0, "ISO-2022-JP B words", "来週の定例会議について", "山田 太郎", 0},
         {1, "Q words", "Re: 見積書の件", "佐藤 花子", 0},
-        {2, "Shift_JIS body", "【重要】サーバーメンテナンスのお知らせ（4/20 深夜）", "ネットワーク運用センター", 0},
+        {2, "Shift_JIS body", "【重要】サーバーメンテナンスのお知らせ（4/20 深夜）",
+         "ネットワーク運用センター", 0},
         {3, "EUC-JP body", "研究室の飲み会（EUC-JP で送っています）", "加藤 一郎", 0},
-        {4, "quoted-printable JIS", "ご注文ありがとうございます（注文番号 A-20250415-0042）", "オンラインストア", 0},
+        {4, "quoted-printable JIS", "ご注文ありがとうございます（注文番号 A-20250415-0042）",
+         "オンラインストア", 0},
         {5, "raw Shift_JIS header, half-width kana", "ﾃｽﾄ送信です（半角ｶﾅ）", "ﾀﾅｶ ﾀﾛｳ", 0},
         {6, "attachment", "見積書をお送りします", "鈴木 一郎", 1},
         {7, "two images", "桜の写真です", "美香", 1},

@@ -1,12 +1,7 @@
 // The main window offscreen: its status panes, toolbar, menus and stored
 // layout, and the commands that need no server.
 
-#include "frame_rig.h"
-#include "mail/mail_entry.h"
-#include "platform/string_table.h"
-#include "ui/command_ids.h"
-#include "ui/images.h"
-#include "ui/status_panes.h"
+#include <gtest/gtest.h>
 
 #include <QMenu>
 #include <QMenuBar>
@@ -15,7 +10,13 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include <gtest/gtest.h>
+#include "decode/date_size_text.h"
+#include "frame_rig.h"
+#include "mail/mail_entry.h"
+#include "platform/string_table.h"
+#include "ui/command_ids.h"
+#include "ui/images.h"
+#include "ui/status_panes.h"
 
 namespace wp {
 namespace {
@@ -217,8 +218,12 @@ TEST(MainFrame, ToolbarHasItsSixButtonsWithCaptionsUnderTransparentImages) {
     struct Button {
         int id;
         const char* caption;
-    } want[] = {{ID_MAIL_RECEIVE, "受信"}, {ID_MAIL_VIEW, "ビュー"},       {ID_MAIL_DELETE, "削除"},
-                {ID_ACCOUNT_SETTINGS, "アカウント"}, {0, ""}, {ID_WRENPOST_EXIT, "終了"}};
+    } want[] = {{ID_MAIL_RECEIVE, "受信"},
+                {ID_MAIL_VIEW, "ビュー"},
+                {ID_MAIL_DELETE, "削除"},
+                {ID_ACCOUNT_SETTINGS, "アカウント"},
+                {0, ""},
+                {ID_WRENPOST_EXIT, "終了"}};
     QList<QAction*> actions = toolBar->actions();
     ASSERT_EQ(actions.size(), 6);
     EXPECT_EQ(toolBar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
@@ -264,7 +269,8 @@ TEST(MainFrame, ImagesAreDrawnOnTransparentGroundAndAllDiffer) {
         SCOPED_TRACE(i);
         QImage image = icons[i].pixmap(kSize, kSize).toImage().convertToFormat(QImage::Format_ARGB32);
         ASSERT_FALSE(image.isNull());
-        for (QPoint corner : {QPoint(0, 0), QPoint(kSize - 1, 0), QPoint(0, kSize - 1), QPoint(kSize - 1, kSize - 1)}) {
+        for (QPoint corner :
+             {QPoint(0, 0), QPoint(kSize - 1, 0), QPoint(0, kSize - 1), QPoint(kSize - 1, kSize - 1)}) {
             EXPECT_EQ(qAlpha(image.pixel(corner)), 0);
         }
         for (const QImage& other : seen) {
@@ -337,6 +343,84 @@ TEST(MainFrame, AccountSelectPutsTheFocusInTheAccountBox) {
     frame.FocusList();
     QTest::keyClick(&frame, Qt::Key_F4);
     EXPECT_TRUE(test::PumpUntil([&] { return rig.Bar().Combo()->hasFocus(); }));
+}
+
+// A viewer that records what the frame hands it.
+class RecordingViewer : public QWidget, public FrameViewer {
+public:
+    QWidget* Window() override { return this; }
+    void SetEntry(MailEntry* entry) override { entries.push_back(entry); }
+    void SetSizeText(const std::string& text) override { sizeText = text; }
+    void SetWaitCursor() override {}
+    void ResetProgress() override { ++progressResets; }
+    void BeginReceive() override {}
+    void EndReceive() override {}
+    void SetStatusText(const std::string&) override {}
+    void ClearMailText() override {}
+    void AppendReceivedText(const char*, std::size_t, int) override {}
+    void PostClose() override {}
+
+    std::vector<MailEntry*> entries;
+    std::string sizeText;
+    int progressResets = 0;
+};
+
+TEST(MainFrame, ViewOpensTheViewerWhereItWasAndPreviousAndNextStepThroughTheRows) {
+    FrameRig rig;
+    rig.AddAccount("acc", "taro", "127.0.0.1:1", "pw");
+    rig.profile().SetInt("WinPosition\\DlgRect", "Left", 100);
+    rig.profile().SetInt("WinPosition\\DlgRect", "Top", 50);
+    rig.profile().SetInt("WinPosition\\DlgRect", "Right", 500);
+    rig.profile().SetInt("WinPosition\\DlgRect", "Bottom", 350);
+    CMainFrame& frame = rig.Open();
+    ASSERT_TRUE(test::PumpUntil([&] { return frame.SelectedAccount() != nullptr; }));
+    EXPECT_FALSE(frame.Action(ID_MAIL_VIEW)->isEnabled()) << "no viewer yet";
+    RecordingViewer* viewer = nullptr;
+    frame.SetViewerFactory([&](CMainFrame& owner) {
+        viewer = new RecordingViewer;
+        viewer->setParent(&owner, Qt::Window);
+        return viewer;
+    });
+    EXPECT_TRUE(frame.Action(ID_MAIL_VIEW)->isEnabled());
+    MailEntry rows[3];
+    for (int i = 0; i < 3; ++i) {
+        rows[i].id = static_cast<std::uint32_t>(i + 1);
+        rows[i].size = 1500u * static_cast<std::uint32_t>(i + 1);
+        frame.List().InsertRow(&rows[i], kImageUnmarked);
+    }
+    // Nothing selected: nothing opens.
+    frame.Action(ID_MAIL_VIEW)->trigger();
+    EXPECT_EQ(viewer, nullptr);
+
+    frame.List().SetSelected(1, true);
+    frame.Action(ID_MAIL_VIEW)->trigger();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->pos(), QPoint(100, 50));
+    EXPECT_EQ(viewer->size(), QSize(400, 300));
+    EXPECT_TRUE(viewer->isVisible());
+    ASSERT_EQ(viewer->entries.size(), 1u);
+    EXPECT_EQ(viewer->entries[0], &rows[1]);
+    EXPECT_EQ(viewer->sizeText, MailSizeText(3000));
+    EXPECT_EQ(viewer->progressResets, 1);
+    EXPECT_EQ(frame.Engine().receiving, 1) << "the fetch started";
+    ASSERT_TRUE(test::PumpUntil([&] { return frame.Engine().receiving == 0; }));
+
+    frame.ShowNext(&rows[1]);
+    EXPECT_FALSE(frame.List().IsSelected(1));
+    EXPECT_TRUE(frame.List().IsSelected(2));
+    ASSERT_TRUE(test::PumpUntil([&] { return viewer->entries.size() == 2u; }));
+    EXPECT_EQ(viewer->entries[1], &rows[2]);
+    EXPECT_EQ(viewer->sizeText, MailSizeText(4500));
+    ASSERT_TRUE(test::PumpUntil([&] { return frame.Engine().receiving == 0; }));
+    // No row after the last, none before the first.
+    frame.ShowNext(&rows[2]);
+    frame.ShowPrevious(&rows[0]);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(viewer->entries.size(), 2u);
+
+    frame.ViewerClosed();
+    EXPECT_EQ(frame.Viewer(), nullptr);
+    frame.List().DeleteAllRows();
 }
 
 }  // namespace
