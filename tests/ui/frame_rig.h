@@ -37,7 +37,9 @@ class FreshFolder {
 public:
     explicit FreshFolder(const char* what) {
         const char* base = std::getenv("WRENPOST_TEST_TMP");
-        std::filesystem::path root = (base != nullptr && *base != '\0') ? base : "/tmp";
+        // Absolute: the program under test changes its directory.
+        std::filesystem::path root =
+            std::filesystem::absolute((base != nullptr && *base != '\0') ? base : "/tmp");
         std::filesystem::create_directories(root);
         std::string pattern = (root / (std::string(what) + "-XXXXXX")).string();
         if (mkdtemp(pattern.data()) == nullptr) {
