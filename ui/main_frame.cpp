@@ -110,9 +110,9 @@ CMainFrame::CMainFrame(std::string dataFolder, Profile& profile, Prompt* prompt)
     document_.titleChanged = [this] { UpdateTitle(); };
 
     CreateStatusBar();
+    CreateMenus();
     CreateListView();
     engine_ = std::make_unique<FrameEngine>(*this, *prompt_, dataFolder_);
-    CreateMenus();
     CreateToolBar();
     CreateAccountBar();
 
@@ -144,13 +144,20 @@ void CMainFrame::CreateStatusBar() {
     panes_->SetText(0, Cp932ToQString(LoadString(57345)));
 }
 
+// The list view with its own commands (mark, unmark, select all) and its
+// selection summary.
 void CMainFrame::CreateListView() {
-    list_ = new PlaceholderList(this);
-    setCentralWidget(list_);
-    list_->selectionChanged = [this](int count, std::uint32_t size) {
+    auto* list = new PlaceholderList(this);
+    list_ = list;
+    listWidget_ = list;
+    setCentralWidget(list);
+    list->selectionChanged = [this](int count, std::uint32_t size) {
         engine_->FrameWindow()->Send(UM_SELECTIONINFO, static_cast<WParam>(count & 0xFFFF),
                                      static_cast<LParam>(SelectionSizeCode(size)));
     };
+    connect(Action(ID_MARK), &QAction::triggered, list, [list] { list->MarkSelected(true); });
+    connect(Action(ID_UNMARK), &QAction::triggered, list, [list] { list->MarkSelected(false); });
+    connect(Action(ID_SELECT_ALL), &QAction::triggered, list, [list] { list->selectAll(); });
 }
 
 QAction* CMainFrame::MakeAction(int id, const char* text, const QList<QKeySequence>& keys) {
@@ -222,10 +229,6 @@ void CMainFrame::CreateMenus() {
     connect(Action(ID_ACCOUNT_SETTINGS), &QAction::triggered, this, [this] { OnAccountSettings(); });
     connect(Action(ID_HELP_INDEX), &QAction::triggered, this, [this] { OnHelp(); });
     connect(Action(ID_APP_ABOUT), &QAction::triggered, this, [this] { OnAbout(); });
-    // The list's own commands.
-    connect(Action(ID_MARK), &QAction::triggered, this, [this] { list_->MarkSelected(true); });
-    connect(Action(ID_UNMARK), &QAction::triggered, this, [this] { list_->MarkSelected(false); });
-    connect(Action(ID_SELECT_ALL), &QAction::triggered, this, [this] { list_->selectAll(); });
 
     toolBarShown->setCheckable(true);
     toolBarShown->setChecked(true);
@@ -401,7 +404,7 @@ QWidget* CMainFrame::AccountBarWidget() const {
 }
 
 QWidget* CMainFrame::ListWidget() const {
-    return list_;
+    return listWidget_;
 }
 
 // ---------------------------------------------------------------- FrameView
@@ -460,7 +463,7 @@ void CMainFrame::SetDocumentTitle(const std::string& title) {
 }
 
 void CMainFrame::FocusList() {
-    list_->setFocus(Qt::OtherFocusReason);
+    listWidget_->setFocus(Qt::OtherFocusReason);
 }
 
 void CMainFrame::CloseWindow() {

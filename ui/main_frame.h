@@ -28,7 +28,6 @@ namespace wp {
 class CAccountList;
 class Profile;
 class PlaceholderAccountBar;
-class PlaceholderList;
 class StatusPanes;
 struct MailEntry;
 
@@ -97,7 +96,6 @@ public:
     int PaneWidth(int pane) const;
     QString PaneText(int pane) const;
     bool ShowsRunningImages() const { return runningImages_; }
-    PlaceholderAccountBar* AccountBar() const { return accountBar_; }
 
     // ---- FrameView
     const AccountInfo* SelectedAccount() override;
@@ -155,8 +153,11 @@ private:
     StatusPanes* panes_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QToolBar* accountBarHolder_ = nullptr;
+    // The account bar and the list view: created in CreateAccountBar and
+    // CreateListView, reached only through these.
     PlaceholderAccountBar* accountBar_ = nullptr;
-    PlaceholderList* list_ = nullptr;
+    MailList* list_ = nullptr;
+    QWidget* listWidget_ = nullptr;
     std::map<int, QAction*> actions_;
     bool runningImages_ = false;
 

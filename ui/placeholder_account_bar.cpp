@@ -45,10 +45,13 @@ PlaceholderAccountBar::PlaceholderAccountBar(AccountFrame& frame, Profile& profi
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
     combo_ = new QComboBox(this);
+    combo_->setObjectName(QStringLiteral("accountCombo"));
     combo_->setMinimumContentsLength(10);
     combo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     login_ = new QLineEdit(this);
+    login_->setObjectName(QStringLiteral("loginIdBox"));
     password_ = new QLineEdit(this);
+    password_->setObjectName(QStringLiteral("passwordBox"));
     password_->setEchoMode(QLineEdit::Password);
     auto* validator = new Cp932Validator(this);
     login_->setValidator(validator);

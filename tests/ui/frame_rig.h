@@ -23,7 +23,6 @@
 #include "support/wait_for.h"
 #include "ui/mail_app.h"
 #include "ui/main_frame.h"
-#include "ui/placeholder_account_bar.h"
 
 namespace wp::test {
 
@@ -100,7 +99,16 @@ public:
     // Destroys the window, which saves its layout.
     void Close() { frame.reset(); }
 
-    PlaceholderAccountBar& Bar() { return *frame->AccountBar(); }
+    // The account bar's boxes, by name.
+    QComboBox* Combo() {
+        return frame->AccountBarWidget()->findChild<QComboBox*>(QStringLiteral("accountCombo"));
+    }
+    QLineEdit* LoginBox() {
+        return frame->AccountBarWidget()->findChild<QLineEdit*>(QStringLiteral("loginIdBox"));
+    }
+    QLineEdit* PasswordBox() {
+        return frame->AccountBarWidget()->findChild<QLineEdit*>(QStringLiteral("passwordBox"));
+    }
     QString PaneText(int pane) { return frame->PaneText(pane); }
 
     const std::string& DataFolder() const { return dataFolder_; }

@@ -59,7 +59,7 @@ protected:
         rig.AddAccount("Dovecot " + user_.name(), user_.name(),
                        server_.host + ":" + std::to_string(server_.port), user_.password());
         CMainFrame& frame = rig.Open();
-        EXPECT_TRUE(test::PumpUntil([&] { return !rig.Bar().PasswordBox()->text().isEmpty(); }));
+        EXPECT_TRUE(test::PumpUntil([&] { return !rig.PasswordBox()->text().isEmpty(); }));
         frame.resize(900, 420);
         frame.activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&frame));

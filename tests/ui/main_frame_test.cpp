@@ -86,7 +86,7 @@ TEST(MainFrame, RectangleToolbarSideAndAccountComeBackAfterARestart) {
             frame.move(40, 30);
             frame.resize(700, 420);
             frame.addToolBar(side.area, frame.ToolBar());
-            rig.Bar().Combo()->setCurrentIndex(rig.Bar().Combo()->findText(QString::fromUtf8("会社")));
+            rig.Combo()->setCurrentIndex(rig.Combo()->findText(QString::fromUtf8("会社")));
             ASSERT_TRUE(test::PumpUntil([&] { return frame.size() == QSize(700, 420); }));
             rig.Close();
         }
@@ -97,10 +97,10 @@ TEST(MainFrame, RectangleToolbarSideAndAccountComeBackAfterARestart) {
         EXPECT_EQ(frame.pos(), QPoint(40, 30));
         EXPECT_EQ(frame.size(), QSize(700, 420));
         EXPECT_EQ(frame.toolBarArea(frame.ToolBar()), side.area);
-        ASSERT_TRUE(test::PumpUntil([&] { return !rig.Bar().LoginBox()->text().isEmpty(); }));
-        EXPECT_EQ(rig.Bar().Combo()->currentText(), QString::fromUtf8("会社"));
-        EXPECT_EQ(rig.Bar().LoginBox()->text(), QStringLiteral("hanako"));
-        EXPECT_EQ(rig.Bar().PasswordBox()->text(), QStringLiteral("pw2"));
+        ASSERT_TRUE(test::PumpUntil([&] { return !rig.LoginBox()->text().isEmpty(); }));
+        EXPECT_EQ(rig.Combo()->currentText(), QString::fromUtf8("会社"));
+        EXPECT_EQ(rig.LoginBox()->text(), QStringLiteral("hanako"));
+        EXPECT_EQ(rig.PasswordBox()->text(), QStringLiteral("pw2"));
     }
 }
 
@@ -122,15 +122,15 @@ TEST(MainFrame, AccountsAreSortedAndTheFirstIsChosenAtFirstStart) {
     rig.AddAccount("Alpha", "a", "pop.alpha.example", "pa", /*savePassword=*/false);
     rig.AddAccount("beta", "b", "pop.beta.example", "pb");
     rig.Open();
-    QComboBox* combo = rig.Bar().Combo();
+    QComboBox* combo = rig.Combo();
     ASSERT_EQ(combo->count(), 3);
     EXPECT_EQ(combo->itemText(0), QStringLiteral("Alpha"));
     EXPECT_EQ(combo->itemText(1), QStringLiteral("beta"));
     EXPECT_EQ(combo->itemText(2), QStringLiteral("zeta"));
     EXPECT_EQ(combo->itemData(2).toInt(), 1) << "item data is the account's number";
-    ASSERT_TRUE(test::PumpUntil([&] { return rig.Bar().LoginBox()->text() == QStringLiteral("a"); }));
-    EXPECT_EQ(rig.Bar().PasswordBox()->text(), QString()) << "the password of Alpha is not kept";
-    EXPECT_EQ(rig.Bar().PasswordBox()->echoMode(), QLineEdit::Password);
+    ASSERT_TRUE(test::PumpUntil([&] { return rig.LoginBox()->text() == QStringLiteral("a"); }));
+    EXPECT_EQ(rig.PasswordBox()->text(), QString()) << "the password of Alpha is not kept";
+    EXPECT_EQ(rig.PasswordBox()->echoMode(), QLineEdit::Password);
 }
 
 struct MenuItem {
@@ -289,7 +289,7 @@ TEST(MainFrame, ReceiveWithAnEmptyPasswordBoxAsksAndStartsNothing) {
     CMainFrame& frame = rig.Open();
     frame.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
-    ASSERT_TRUE(test::PumpUntil([&] { return rig.Bar().LoginBox()->text() == QStringLiteral("taro"); }));
+    ASSERT_TRUE(test::PumpUntil([&] { return rig.LoginBox()->text() == QStringLiteral("taro"); }));
     frame.FocusList();
     PromptRequest box;
     box.text = LoadString(IDS_ENTER_PASSWORD);
@@ -300,7 +300,7 @@ TEST(MainFrame, ReceiveWithAnEmptyPasswordBoxAsksAndStartsNothing) {
     EXPECT_EQ(rig.prompt.Count(), 1u);
     EXPECT_EQ(frame.Engine().receiving, 0);
     EXPECT_FALSE(frame.ShowsRunningImages());
-    EXPECT_TRUE(test::PumpUntil([&] { return rig.Bar().PasswordBox()->hasFocus(); }));
+    EXPECT_TRUE(test::PumpUntil([&] { return rig.PasswordBox()->hasFocus(); }));
 }
 
 TEST(MainFrame, DeleteMarkedAsksOnlyWhenARowIsMarked) {
@@ -342,7 +342,7 @@ TEST(MainFrame, AccountSelectPutsTheFocusInTheAccountBox) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
     frame.FocusList();
     QTest::keyClick(&frame, Qt::Key_F4);
-    EXPECT_TRUE(test::PumpUntil([&] { return rig.Bar().Combo()->hasFocus(); }));
+    EXPECT_TRUE(test::PumpUntil([&] { return rig.Combo()->hasFocus(); }));
 }
 
 // A viewer that records what the frame hands it.
