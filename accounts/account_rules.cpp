@@ -1,5 +1,6 @@
 #include "accounts/account_rules.h"
 
+#include "accounts/account_files.h"
 #include "accounts/account_list.h"
 #include "accounts/file_name_chars.h"
 #include "platform/string_table.h"
@@ -62,12 +63,16 @@ int CheckAccountName(const CAccountList& accounts, std::string_view name, int ta
         }
     }
     std::string stem = StripFileNameChars(name);
+    // The stem on disk is also cut to fit a file name, so two long names
+    // that agree up to the cut would share (and delete) one set of files.
+    std::string diskStem = AccountFileStem(name);
     for (int n = 1; n <= accounts.Size(); ++n) {
         const AccountInfo* other = accounts.Lookup(n);
         if (n == target || other == nullptr || other->IsBlank()) {
             continue;
         }
-        if (EqualIgnoringCase(StripFileNameChars(other->Name()), stem)) {
+        if (EqualIgnoringCase(StripFileNameChars(other->Name()), stem) ||
+            AccountFileStem(other->Name()) == diskStem) {
             return IDS_ACCOUNT_STEM_EXISTS;
         }
     }

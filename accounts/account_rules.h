@@ -21,7 +21,8 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b);
 // new account): 0 when it can; IDS_ACCOUNT_NAME_EMPTY (40102) for an empty
 // name; IDS_ACCOUNT_EXISTS (40101) when another account has the same name
 // ignoring case; IDS_ACCOUNT_STEM_EXISTS (40108) when another account's file
-// stem is the same ignoring case. Blanked slots do not count.
+// stem is the same ignoring case, or when both names make the same cache
+// file names (long names cut to fit a file name). Blanked slots do not count.
 int CheckAccountName(const CAccountList& accounts, std::string_view name, int target);
 
 // The number of the account named exactly `name`; 0 when none.

@@ -9,8 +9,9 @@
 #include <cstdio>
 #include <new>
 #include <thread>
+#include <utility>
 
-#include "accounts/file_name_chars.h"
+#include "accounts/account_files.h"
 #include "mail/add_mail_to_list.h"
 #include "mail/cache_io.h"
 #include "mail/index_record.h"
@@ -28,9 +29,6 @@ namespace {
 
 // The application title, the caption of the framework's own message boxes.
 constexpr int kAppTitleId = 57344;
-// Room for "." plus a three-letter extension plus "_".
-constexpr std::size_t kLongestSuffix = 5;
-constexpr std::size_t kFileNameMax = 255;
 // Rows reserved at most in advance; more still fit, they just grow the list.
 constexpr std::int64_t kReserveLimit = 100000;
 
@@ -46,17 +44,15 @@ void ShowSystemError(Prompt& prompt, int err) {
 }  // namespace
 
 std::string MailboxFileStem(std::string_view accountName) {
-    std::string_view name = accountName.substr(0, accountName.find('\0'));
-    std::string stem = StripFileNameChars(name);
-    return TruncateUtf8(Cp932ToUtf8(stem), kFileNameMax - kLongestSuffix);
+    return AccountFileStem(accountName);
 }
 
 CMailboxFiles::CMailboxFiles(std::string_view accountName, std::string dataFolder) {
-    std::string base = JoinPath(dataFolder, MailboxFileStem(accountName));
-    kvtPath = base + ".kvt";
-    lstPath = base + ".lst";
-    emlPath = base + ".eml";
-    sidPath = base + ".sid";
+    AccountFilePaths files = AccountCacheFiles(accountName, dataFolder);
+    kvtPath = std::move(files.header);
+    lstPath = std::move(files.list);
+    emlPath = std::move(files.message);
+    sidPath = std::move(files.index);
     entries.reserve(10);
     FinishPendingReplace();
 }

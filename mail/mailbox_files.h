@@ -23,9 +23,8 @@
 
 namespace wp {
 
-// The file stem of an account: the name (CP932) without the characters file
-// names may not hold, as UTF-8, cut at a character boundary so that the
-// longest name made from it ("<stem>.sid_") stays within 255 bytes.
+// The file stem of an account (AccountFileStem, which also names the files
+// the settings dialog deletes with an account).
 std::string MailboxFileStem(std::string_view accountName);
 
 class CMailboxFiles {

@@ -52,6 +52,13 @@ TEST_F(AccountRulesStore, RefusalsAreTheDialogs) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(CheckAccountName(*store, c.name, c.target), c.refusal);
     }
+    // Names that differ only past the point where the file name is cut would
+    // share one set of cache files (and delete each other's).
+    std::string longName(90, '\xB1');
+    AccountRecord longRecord = MakeRecord(longName + "1");
+    ASSERT_TRUE(store->SaveAccount(longRecord, ""));
+    EXPECT_EQ(CheckAccountName(*store, longName + "2", 0), IDS_ACCOUNT_STEM_EXISTS);
+    EXPECT_EQ(CheckAccountName(*store, longName.substr(0, 60) + "2", 0), 0);
     // A blanked slot does not count.
     ASSERT_TRUE(store->ClearAccount(1));
     EXPECT_EQ(CheckAccountName(*store, "ab", 0), 0);

@@ -169,7 +169,7 @@ TEST(FrameEngine, RefusedAndSilentServersAlwaysEndTheOperation) {
         peer.Silence();
         peer.Start();
         Rig rig("silent");
-        rig.engine.Session().inactivityTimeout = std::chrono::milliseconds(300);
+        rig.engine.Session().inactivityTimeout = std::chrono::milliseconds(1000);
         rig.frame.SelectAccount("acc", Server(peer.port()), "alice", "secret");
         rig.engine.StartOperation(kOperationList);
         ASSERT_TRUE(rig.WaitIdle());

@@ -401,7 +401,7 @@ TEST(RunListing, HostileServersEndCleanly) {
              test::ListingSteps(p, fresh);
              p.Expect("TOP 1 0\r\n").Send("+OK\r\nSubject: x\r\n").Silence();
          },
-         -2, false, std::chrono::milliseconds(300)},
+         -2, false, std::chrono::milliseconds(1000)},
         {"the connection closed inside a TOP",
          [&](ScriptedPeer& p) {
              test::ListingSteps(p, fresh);

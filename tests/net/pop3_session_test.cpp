@@ -410,7 +410,7 @@ TEST(Pop3Session, SilentServerTimesOut) {
         peer.Silence();
         peer.Start();
         SessionFixture f;
-        f.session.inactivityTimeout = std::chrono::milliseconds(200);
+        f.session.inactivityTimeout = std::chrono::milliseconds(1000);
         f.Begin(ScriptedPeer::host(), peer.port(), "alice", "secret");
         EXPECT_EQ(f.session.Login(), kLoginFailed);
         EXPECT_EQ(f.Statuses().back(), IDS_STATUS_CONNECT_FAILED);
@@ -423,7 +423,7 @@ TEST(Pop3Session, SilentServerTimesOut) {
         LoginScript(peer).Expect("LIST\r\n").Send("+OK\r\n1 10\r\n").Silence();
         peer.Start();
         SessionFixture f;
-        f.session.inactivityTimeout = std::chrono::milliseconds(200);
+        f.session.inactivityTimeout = std::chrono::milliseconds(1000);
         f.Begin(ScriptedPeer::host(), peer.port(), "alice", "secret");
         ASSERT_EQ(f.session.Login(), kLoginOk);
         EXPECT_EQ(f.session.List(), 0);
