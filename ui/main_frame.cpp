@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "accounts/account_list.h"
+#include "accounts/widgets/account_dialog.h"
 #include "decode/date_size_text.h"
 #include "mail/index_record.h"
 #include "mail/mailbox_files.h"
@@ -120,8 +121,7 @@ CMainFrame::CMainFrame(std::string dataFolder, Profile& profile, Prompt* prompt)
     RestorePlacement();
     UpdatePaneWidths();
     UpdateCommandUi();
-    // The account settings dialog plugs in through SetAccountDialogFactory,
-    // the viewer through SetViewerFactory.
+    // The viewer plugs in through SetViewerFactory.
     accountBar_->Create();
 }
 
@@ -373,7 +373,6 @@ void CMainFrame::UpdateCommandUi() {
     Action(ID_MAIL_RECEIVE)->setText(receiving ? Text("ﾒｰﾙ受信中断(&R)\tF5") : Text("ﾒｰﾙ受信(&R)\tF5"));
     Action(ID_CLEAR_CACHE)->setEnabled(!receiving);
     Action(ID_MAIL_VIEW)->setEnabled(static_cast<bool>(viewerFactory_));
-    Action(ID_ACCOUNT_SETTINGS)->setEnabled(static_cast<bool>(accountDialogFactory_));
 }
 
 bool CMainFrame::event(QEvent* event) {
@@ -653,18 +652,12 @@ void CMainFrame::OnAccountSelect() {
 
 void CMainFrame::OnAccountSettings() {
     if (accountDlg_) {
-        accountDlg_->show();
         accountDlg_->raise();
         accountDlg_->activateWindow();
         return;
     }
-    if (!accountDialogFactory_) {
-        return;
-    }
-    accountDlg_ = accountDialogFactory_(*this);
-    if (accountDlg_) {
-        accountDlg_->show();
-    }
+    accountDlg_ = new CAccountDlg(*this, *prompt_, dataFolder_, profile_, this);
+    accountDlg_->show();
 }
 
 void CMainFrame::OnHelp() {
@@ -699,9 +692,8 @@ void CMainFrame::SetViewerFactory(ViewerFactory factory) {
     UpdateCommandUi();
 }
 
-void CMainFrame::SetAccountDialogFactory(AccountDialogFactory factory) {
-    accountDialogFactory_ = std::move(factory);
-    UpdateCommandUi();
+CAccountDlg* CMainFrame::AccountDialog() const {
+    return accountDlg_;
 }
 
 void CMainFrame::ViewerClosed() {

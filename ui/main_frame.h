@@ -25,6 +25,7 @@ class QMenu;
 
 namespace wp {
 
+class CAccountDlg;
 class CAccountList;
 class Profile;
 class PlaceholderAccountBar;
@@ -82,16 +83,14 @@ public:
     // view command is off.
     using ViewerFactory = std::function<FrameViewer*(CMainFrame& frame)>;
     void SetViewerFactory(ViewerFactory factory);
-    // Makes the modeless account settings dialog, parented to the frame;
-    // until one is set the account settings command is off.
-    using AccountDialogFactory = std::function<QWidget*(CMainFrame& frame)>;
-    void SetAccountDialogFactory(AccountDialogFactory factory);
 
     // ---- what the window shows (tests and the parts that plug in)
     QAction* Action(int id) const;
     QToolBar* ToolBar() const { return toolBar_; }
     QWidget* AccountBarWidget() const;
     QWidget* ListWidget() const;
+    // nullptr while the account settings dialog is closed.
+    CAccountDlg* AccountDialog() const;
     StatusPanes& Panes() const { return *panes_; }
     int PaneWidth(int pane) const;
     QString PaneText(int pane) const;
@@ -169,8 +168,8 @@ private:
     std::int32_t viewSize = 0;
     std::int32_t viewHeaderLength = 0;
 
-    AccountDialogFactory accountDialogFactory_;
-    QPointer<QWidget> accountDlg_;
+    // The account settings dialog while it is open; it deletes itself.
+    QPointer<CAccountDlg> accountDlg_;
 
     // The exit has been carried out: the next close is final.
     bool closingForGood_ = false;

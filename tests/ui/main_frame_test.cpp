@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -10,6 +11,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "accounts/widgets/account_dialog.h"
 #include "decode/date_size_text.h"
 #include "frame_rig.h"
 #include "mail/mail_entry.h"
@@ -172,8 +174,7 @@ TEST(MainFrame, MenuBarReadsAsListed) {
          {{ID_VIEW_TOOLBAR, "ﾂｰﾙ ﾊﾞｰ(&T)", "", true},
           {ID_VIEW_STATUS_BAR, "ｽﾃｰﾀｽ ﾊﾞｰ(&S)", "", true},
           {0, "", "", true},
-          // Off until the settings dialog is plugged in.
-          {ID_ACCOUNT_SETTINGS, "ｱｶｳﾝﾄ設定(&S)\tAlt+O", "Alt+O", false}}},
+          {ID_ACCOUNT_SETTINGS, "ｱｶｳﾝﾄ設定(&S)\tAlt+O", "Alt+O", true}}},
         {"ﾍﾙﾌﾟ(&H)",
          {{ID_HELP_INDEX, "目次(&C)", "", true}, {ID_APP_ABOUT, "レンポストのﾊﾞｰｼﾞｮﾝ情報(&A)...", "", true}}},
     };
@@ -343,6 +344,37 @@ TEST(MainFrame, AccountSelectPutsTheFocusInTheAccountBox) {
     frame.FocusList();
     QTest::keyClick(&frame, Qt::Key_F4);
     EXPECT_TRUE(test::PumpUntil([&] { return rig.Combo()->hasFocus(); }));
+}
+
+TEST(MainFrame, AccountSettingsOpenOneDialogWhoseCloseReloadsTheBar) {
+    FrameRig rig;
+    rig.AddAccount("自宅", "taro", "pop.example.jp", "pw1");
+    CMainFrame& frame = rig.Open();
+    frame.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+    QTest::keyClick(&frame, Qt::Key_O, Qt::AltModifier);
+    CAccountDlg* dialog = frame.AccountDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal());
+    frame.Action(ID_ACCOUNT_SETTINGS)->trigger();
+    EXPECT_EQ(frame.AccountDialog(), dialog) << "one dialog at a time";
+
+    // A new account saved in the dialog is in the bar once the dialog closes.
+    static_cast<QAbstractButton*>(dialog->Control(CAccountDlg::kNewButton))->click();
+    static_cast<QLineEdit*>(dialog->Control(CAccountDlg::kNameBox))->setText(QString::fromUtf8("会社"));
+    static_cast<QLineEdit*>(dialog->Control(CAccountDlg::kLoginIdBox))->setText(QStringLiteral("hanako"));
+    static_cast<QLineEdit*>(dialog->Control(CAccountDlg::kServerBox))
+        ->setText(QStringLiteral("mail.example.jp"));
+    static_cast<QLineEdit*>(dialog->Control(CAccountDlg::kPasswordBox))->setText(QStringLiteral("pw2"));
+    static_cast<QAbstractButton*>(dialog->Control(CAccountDlg::kSaveButton))->click();
+    EXPECT_EQ(rig.Combo()->count(), 1) << "the bar waits for the dialog to close";
+    static_cast<QAbstractButton*>(dialog->Control(CAccountDlg::kCloseButton))->click();
+    EXPECT_EQ(frame.AccountDialog(), nullptr);
+    ASSERT_EQ(rig.Combo()->count(), 2);
+    EXPECT_EQ(rig.Combo()->itemText(0), QString::fromUtf8("会社"));
+    EXPECT_EQ(rig.Combo()->itemText(1), QString::fromUtf8("自宅"));
+    EXPECT_EQ(frame.Accounts().Size(), 2);
 }
 
 // A viewer that records what the frame hands it.
