@@ -152,6 +152,9 @@ void CMainFrame::CreateListView() {
     listWidget_ = list;
     setCentralWidget(list);
     list->selectionChanged = [this](int count, std::uint32_t size) {
+        if (!engine_) {
+            return;  // the window is going
+        }
         engine_->FrameWindow()->Send(UM_SELECTIONINFO, static_cast<WParam>(count & 0xFFFF),
                                      static_cast<LParam>(SelectionSizeCode(size)));
     };
