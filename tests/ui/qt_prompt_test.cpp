@@ -1,8 +1,6 @@
 #include "ui/qt_prompt.h"
 
-#include "platform/messages.h"
-#include "platform/strings.h"
-#include "support/wait_for.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -12,13 +10,14 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
+
+#include "platform/messages.h"
+#include "platform/strings.h"
+#include "support/wait_for.h"
 
 namespace wp {
 namespace {
@@ -124,26 +123,88 @@ struct BoxCase {
 
 std::vector<BoxCase> Cases() {
     return {
-        {"OK box, information", PromptButtons::Ok, PromptIcon::Information, PromptAnswer::Ok,
-         Press(QMessageBox::Ok), QMessageBox::Information, {kOk}, kOk, PromptAnswer::Ok},
-        {"yes/no, warning, default no, user says yes", PromptButtons::YesNo, PromptIcon::Exclamation,
-         PromptAnswer::No, Press(QMessageBox::Yes), QMessageBox::Warning, {kYes, kNo}, kNo, PromptAnswer::Yes},
-        {"yes/no/cancel, question, user cancels", PromptButtons::YesNoCancel, PromptIcon::Question,
-         PromptAnswer::Yes, Press(QMessageBox::Cancel), QMessageBox::Question, {kYes, kNo, kCancel}, kYes,
+        {"OK box, information",
+         PromptButtons::Ok,
+         PromptIcon::Information,
+         PromptAnswer::Ok,
+         Press(QMessageBox::Ok),
+         QMessageBox::Information,
+         {kOk},
+         kOk,
+         PromptAnswer::Ok},
+        {"yes/no, warning, default no, user says yes",
+         PromptButtons::YesNo,
+         PromptIcon::Exclamation,
+         PromptAnswer::No,
+         Press(QMessageBox::Yes),
+         QMessageBox::Warning,
+         {kYes, kNo},
+         kNo,
+         PromptAnswer::Yes},
+        {"yes/no/cancel, question, user cancels",
+         PromptButtons::YesNoCancel,
+         PromptIcon::Question,
+         PromptAnswer::Yes,
+         Press(QMessageBox::Cancel),
+         QMessageBox::Question,
+         {kYes, kNo, kCancel},
+         kYes,
          PromptAnswer::Cancel},
-        {"OK/cancel, error, user says OK", PromptButtons::OkCancel, PromptIcon::Error, PromptAnswer::Cancel,
-         Press(QMessageBox::Ok), QMessageBox::Critical, {kOk, kCancel}, kCancel, PromptAnswer::Ok},
-        {"no icon", PromptButtons::Ok, PromptIcon::None, PromptAnswer::Ok, Press(QMessageBox::Ok),
-         QMessageBox::NoIcon, {kOk}, kOk, PromptAnswer::Ok},
-        {"a default the buttons lack falls back to the first", PromptButtons::YesNo, PromptIcon::Question,
-         PromptAnswer::Ok, Press(QMessageBox::No), QMessageBox::Question, {kYes, kNo}, kYes, PromptAnswer::No},
+        {"OK/cancel, error, user says OK",
+         PromptButtons::OkCancel,
+         PromptIcon::Error,
+         PromptAnswer::Cancel,
+         Press(QMessageBox::Ok),
+         QMessageBox::Critical,
+         {kOk, kCancel},
+         kCancel,
+         PromptAnswer::Ok},
+        {"no icon",
+         PromptButtons::Ok,
+         PromptIcon::None,
+         PromptAnswer::Ok,
+         Press(QMessageBox::Ok),
+         QMessageBox::NoIcon,
+         {kOk},
+         kOk,
+         PromptAnswer::Ok},
+        {"a default the buttons lack falls back to the first",
+         PromptButtons::YesNo,
+         PromptIcon::Question,
+         PromptAnswer::Ok,
+         Press(QMessageBox::No),
+         QMessageBox::Question,
+         {kYes, kNo},
+         kYes,
+         PromptAnswer::No},
         // Escape must never read as consent.
-        {"escape on yes/no gives no", PromptButtons::YesNo, PromptIcon::Question, PromptAnswer::Yes,
-         PressEscape(), QMessageBox::Question, {kYes, kNo}, kYes, PromptAnswer::No},
-        {"escape on OK/cancel gives cancel", PromptButtons::OkCancel, PromptIcon::Question, PromptAnswer::Ok,
-         PressEscape(), QMessageBox::Question, {kOk, kCancel}, kOk, PromptAnswer::Cancel},
-        {"escape on an OK box gives OK", PromptButtons::Ok, PromptIcon::Exclamation, PromptAnswer::Ok,
-         PressEscape(), QMessageBox::Warning, {kOk}, kOk, PromptAnswer::Ok},
+        {"escape on yes/no gives no",
+         PromptButtons::YesNo,
+         PromptIcon::Question,
+         PromptAnswer::Yes,
+         PressEscape(),
+         QMessageBox::Question,
+         {kYes, kNo},
+         kYes,
+         PromptAnswer::No},
+        {"escape on OK/cancel gives cancel",
+         PromptButtons::OkCancel,
+         PromptIcon::Question,
+         PromptAnswer::Ok,
+         PressEscape(),
+         QMessageBox::Question,
+         {kOk, kCancel},
+         kOk,
+         PromptAnswer::Cancel},
+        {"escape on an OK box gives OK",
+         PromptButtons::Ok,
+         PromptIcon::Exclamation,
+         PromptAnswer::Ok,
+         PressEscape(),
+         QMessageBox::Warning,
+         {kOk},
+         kOk,
+         PromptAnswer::Ok},
     };
 }
 
@@ -160,7 +221,8 @@ PromptRequest LoginFailedBox(const BoxCase& c) {
 void CheckSeen(const BoxCase& c, const Seen& seen) {
     ASSERT_TRUE(seen.found) << c.what;
     EXPECT_TRUE(seen.onUiThread) << c.what;
-    EXPECT_EQ(seen.text, QString::fromUtf8("ﾒｰﾙｻｰﾊﾞ-にﾛｸﾞｵﾝできませんでした。\nﾊﾟｽﾜｰﾄﾞが拒否されました。")) << c.what;
+    EXPECT_EQ(seen.text, QString::fromUtf8("ﾒｰﾙｻｰﾊﾞ-にﾛｸﾞｵﾝできませんでした。\nﾊﾟｽﾜｰﾄﾞが拒否されました。"))
+        << c.what;
     EXPECT_EQ(seen.title, QString::fromUtf8("ｴﾗｰ")) << c.what;
     EXPECT_EQ(seen.icon, c.expectedIcon) << c.what;
     EXPECT_EQ(seen.buttons, Sorted(c.expectedButtons)) << c.what;

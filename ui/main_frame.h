@@ -1,0 +1,178 @@
+#pragma once
+// The program's only top-level window: the message list with the toolbar,
+// the account bar under it and the four-pane status bar. It owns what lives
+// as long as the window (the read-only account store, the operation engine
+// with its session and cache object, the viewer and the account settings
+// dialog while they are open), turns commands into operations and keeps its
+// layout in the profile.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "accounts/widgets/account_frame.h"
+#include "engine/frame_engine.h"
+#include "engine/frame_view.h"
+#include "ui/tarnpost_doc.h"
+
+class QAction;
+class QToolBar;
+class QMenu;
+
+namespace wp {
+
+class CAccountDlg;
+class CAccountList;
+class Profile;
+class PlaceholderAccountBar;
+class StatusPanes;
+struct MailEntry;
+
+// What the frame needs of the viewer window besides the engine's hooks.
+class FrameViewer : public ViewerHooks {
+public:
+    // The viewer's top-level window.
+    virtual QWidget* Window() = 0;
+    // The mail to show next; the title becomes its subject.
+    virtual void SetEntry(MailEntry* entry) = 0;
+    // The size box.
+    virtual void SetSizeText(const std::string& text) = 0;
+    virtual void SetWaitCursor() = 0;
+    // The receive progress back to 0 of kReceiveSteps.
+    virtual void ResetProgress() = 0;
+};
+
+class CMainFrame : public QMainWindow, public FrameView, public AccountFrame {
+public:
+    // dataFolder: the folder of the cache files; profile: where layout,
+    // passwords and the selected account are kept. prompt: the message boxes
+    // (nullptr: boxes of the frame's own).
+    CMainFrame(std::string dataFolder, Profile& profile, Prompt* prompt = nullptr);
+    ~CMainFrame() override;
+
+    FrameEngine& Engine() { return *engine_; }
+    CTarnpostDoc& Document() { return document_; }
+    Profile& AppProfile() { return profile_; }
+    const std::string& DataFolder() const { return dataFolder_; }
+
+    // ---- commands
+    void OnReceive();
+    void OnView();
+    void OnDeleteMarked();
+    void OnClearCache();
+    void OnAccountSelect();
+    void OnAccountSettings();
+    void OnHelp();
+    void OnExit();
+    void OnAbout();
+    // The menu and toolbar states that follow the operation state.
+    void UpdateCommandUi();
+
+    // ---- for the viewer
+    void ViewerClosed();
+    void SetViewerSizeText(const std::string& text);
+    void UpdateViewerCursor();
+    void ShowPrevious(MailEntry* entry);
+    void ShowNext(MailEntry* entry);
+
+    // Makes the viewer window for the view command. Until one is set the
+    // view command is off.
+    using ViewerFactory = std::function<FrameViewer*(CMainFrame& frame)>;
+    void SetViewerFactory(ViewerFactory factory);
+
+    // ---- what the window shows (tests and the parts that plug in)
+    QAction* Action(int id) const;
+    QToolBar* ToolBar() const { return toolBar_; }
+    QWidget* AccountBarWidget() const;
+    QWidget* ListWidget() const;
+    // nullptr while the account settings dialog is closed.
+    CAccountDlg* AccountDialog() const;
+    StatusPanes& Panes() const { return *panes_; }
+    int PaneWidth(int pane) const;
+    QString PaneText(int pane) const;
+    bool ShowsRunningImages() const { return runningImages_; }
+
+    // ---- FrameView
+    const AccountInfo* SelectedAccount() override;
+    std::string AccountText() override;
+    std::string LoginIdText() override;
+    std::string PasswordText() override;
+    void SetPaneText(int pane, const std::string& text) override;
+    void ResetProgress() override;
+    void SetProgressRange(int total) override;
+    void SetProgressPos(int position) override;
+    void SetRunningImages(bool running) override;
+    void SetDocumentTitle(const std::string& title) override;
+    void FocusList() override;
+    void CloseWindow() override;
+    MailList& List() override;
+    ViewerHooks* Viewer() override { return viewer_; }
+
+    // ---- AccountFrame
+    CAccountList& Accounts() override { return *accounts_; }
+    bool OperationRunning() override;
+    bool ConnectionAnswers() override;
+    void CancelAndDisconnect() override;
+    void LoadCachedList(const std::string& accountName) override;
+    void ActivateFrame() override;
+    std::string GetSelectedAccountName() override;
+    void AccountSaved(const AccountRecord& record, std::string_view password) override;
+    void ReloadAccounts() override;
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void CreateStatusBar();
+    void CreateToolBar();
+    void CreateAccountBar();
+    void CreateListView();
+    void CreateMenus();
+    QAction* MakeAction(int id, const char* text, const QList<QKeySequence>& keys = {});
+    void RestorePlacement();
+    void SavePlacement();
+    void UpdatePaneWidths();
+    void UpdateTitle();
+    void OpenEntry(MailEntry* entry);
+    void Step(MailEntry* entry, int direction);
+
+    std::string dataFolder_;
+    Profile& profile_;
+    std::unique_ptr<Prompt> ownPrompt_;
+    Prompt* prompt_;
+    std::unique_ptr<CAccountList> accounts_;
+    CTarnpostDoc document_;
+
+    StatusPanes* panes_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QToolBar* accountBarHolder_ = nullptr;
+    // The account bar and the list view: created in CreateAccountBar and
+    // CreateListView, reached only through these.
+    PlaceholderAccountBar* accountBar_ = nullptr;
+    MailList* list_ = nullptr;
+    QWidget* listWidget_ = nullptr;
+    std::map<int, QAction*> actions_;
+    bool runningImages_ = false;
+
+    std::unique_ptr<FrameEngine> engine_;
+
+    ViewerFactory viewerFactory_;
+    FrameViewer* viewer_ = nullptr;
+    QPointer<QWidget> viewerWindow_;
+    std::int32_t viewSize = 0;
+    std::int32_t viewHeaderLength = 0;
+
+    // The account settings dialog while it is open; it deletes itself.
+    QPointer<CAccountDlg> accountDlg_;
+
+    // The exit has been carried out: the next close is final.
+    bool closingForGood_ = false;
+};
+
+}  // namespace wp
