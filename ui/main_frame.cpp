@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "accounts/account_list.h"
+#include "accounts/widgets/account_bar.h"
 #include "accounts/widgets/account_dialog.h"
 #include "decode/date_size_text.h"
 #include "mail/index_record.h"
@@ -26,8 +27,7 @@
 #include "ui/command_ids.h"
 #include "ui/help_page.h"
 #include "ui/images.h"
-#include "ui/placeholder_account_bar.h"
-#include "ui/placeholder_list.h"
+#include "ui/message_list_view.h"
 #include "ui/qt_prompt.h"
 #include "ui/status_panes.h"
 
@@ -114,6 +114,7 @@ CMainFrame::CMainFrame(std::string dataFolder, Profile& profile, Prompt* prompt)
     CreateMenus();
     CreateListView();
     engine_ = std::make_unique<FrameEngine>(*this, *prompt_, dataFolder_);
+    list_->SetEngine(engine_.get());
     CreateToolBar();
     CreateAccountBar();
 
@@ -130,6 +131,8 @@ CMainFrame::~CMainFrame() {
     if (CMailboxFiles* mailbox = engine_->Mailbox()) {
         mailbox->ClearList(*list_);
     }
+    // No selection summary while the window is going.
+    list_->SetEngine(nullptr);
     // The engine goes first: its worker may still report to this window.
     engine_.reset();
 }
@@ -144,23 +147,20 @@ void CMainFrame::CreateStatusBar() {
     panes_->SetText(0, Cp932ToQString(LoadString(57345)));
 }
 
-// The list view with its own commands (mark, unmark, select all) and its
-// selection summary.
+// The list view with its own commands (mark, unmark, select all); its
+// context menu's other commands are the frame's.
 void CMainFrame::CreateListView() {
-    auto* list = new PlaceholderList(this);
-    list_ = list;
-    listWidget_ = list;
-    setCentralWidget(list);
-    list->selectionChanged = [this](int count, std::uint32_t size) {
-        if (!engine_) {
-            return;  // the window is going
+    list_ = new CTarnpostView(profile_, this);
+    setCentralWidget(list_);
+    for (int id : {ID_MARK, ID_UNMARK, ID_SELECT_ALL}) {
+        connect(Action(id), &QAction::triggered, list_, [this, id] { list_->OnCommand(id); });
+    }
+    connect(list_, &CTarnpostView::frameCommand, this, [this](int id) {
+        if (QAction* action = Action(id)) {
+            action->trigger();
         }
-        engine_->FrameWindow()->Send(UM_SELECTIONINFO, static_cast<WParam>(count & 0xFFFF),
-                                     static_cast<LParam>(SelectionSizeCode(size)));
-    };
-    connect(Action(ID_MARK), &QAction::triggered, list, [list] { list->MarkSelected(true); });
-    connect(Action(ID_UNMARK), &QAction::triggered, list, [list] { list->MarkSelected(false); });
-    connect(Action(ID_SELECT_ALL), &QAction::triggered, list, [list] { list->selectAll(); });
+    });
+    connect(list_, &CTarnpostView::accountSelectorRequested, this, [this] { OnAccountSelect(); });
 }
 
 QAction* CMainFrame::MakeAction(int id, const char* text, const QList<QKeySequence>& keys) {
@@ -281,16 +281,10 @@ void CMainFrame::CreateToolBar() {
 }
 
 void CMainFrame::CreateAccountBar() {
-    accountBar_ = new PlaceholderAccountBar(*this, profile_);
-    accountBarHolder_ = new QToolBar(Text("ｱｶｳﾝﾄ ﾊﾞｰ"), this);
-    accountBarHolder_->setObjectName(QStringLiteral("accountBarHolder"));
-    accountBarHolder_->setMovable(false);
-    accountBarHolder_->setFloatable(false);
-    accountBarHolder_->setAllowedAreas(Qt::TopToolBarArea);
-    accountBarHolder_->toggleViewAction()->setEnabled(false);
-    accountBarHolder_->addWidget(accountBar_);
+    accountBar_ = new CAccountBar(*this, *prompt_, profile_, this);
+    accountBar_->toggleViewAction()->setEnabled(false);
     addToolBarBreak(Qt::TopToolBarArea);
-    addToolBar(Qt::TopToolBarArea, accountBarHolder_);
+    addToolBar(Qt::TopToolBarArea, accountBar_);
 }
 
 // ---------------------------------------------------------------- placement
@@ -330,7 +324,7 @@ void CMainFrame::SavePlacement() {
     profile_.SetInt(kWindowSection, "Bottom", rect.top() + rect.height());
     profile_.SetInt(kWindowSection, "Left", rect.left());
     profile_.SetInt(kWindowSection, "Right", rect.left() + rect.width());
-    profile_.SetString("AccPosition", "AccEntry", QStringToCp932Lossy(accountBar_->AccountText()));
+    profile_.SetString("AccPosition", "AccEntry", accountBar_->GetSelectedAccountName());
     int toolPos = kToolPosFloating;
     if (!toolBar_->isFloating()) {
         switch (toolBarArea(toolBar_)) {
@@ -406,7 +400,7 @@ QWidget* CMainFrame::AccountBarWidget() const {
 }
 
 QWidget* CMainFrame::ListWidget() const {
-    return listWidget_;
+    return list_;
 }
 
 // ---------------------------------------------------------------- FrameView
@@ -465,7 +459,7 @@ void CMainFrame::SetDocumentTitle(const std::string& title) {
 }
 
 void CMainFrame::FocusList() {
-    listWidget_->setFocus(Qt::OtherFocusReason);
+    list_->setFocus(Qt::OtherFocusReason);
 }
 
 void CMainFrame::CloseWindow() {
@@ -515,7 +509,7 @@ void CMainFrame::AccountSaved(const AccountRecord& record, std::string_view pass
 void CMainFrame::ReloadAccounts() {
     accountDlg_ = nullptr;
     accounts_ = std::make_unique<CAccountList>(true, dataFolder_, profile_);
-    accountBar_->ReloadAccounts(OperationRunning());
+    accountBar_->ReloadAccounts();
 }
 
 // ---------------------------------------------------------------- commands
@@ -650,7 +644,7 @@ void CMainFrame::OnClearCache() {
 }
 
 void CMainFrame::OnAccountSelect() {
-    accountBar_->FocusAccountCombo();
+    accountBar_->FocusAccountSelector();
 }
 
 void CMainFrame::OnAccountSettings() {

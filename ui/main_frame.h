@@ -28,7 +28,8 @@ namespace wp {
 class CAccountDlg;
 class CAccountList;
 class Profile;
-class PlaceholderAccountBar;
+class CAccountBar;
+class CTarnpostView;
 class StatusPanes;
 struct MailEntry;
 
@@ -151,12 +152,8 @@ private:
 
     StatusPanes* panes_ = nullptr;
     QToolBar* toolBar_ = nullptr;
-    QToolBar* accountBarHolder_ = nullptr;
-    // The account bar and the list view: created in CreateAccountBar and
-    // CreateListView, reached only through these.
-    PlaceholderAccountBar* accountBar_ = nullptr;
-    MailList* list_ = nullptr;
-    QWidget* listWidget_ = nullptr;
+    CAccountBar* accountBar_ = nullptr;
+    CTarnpostView* list_ = nullptr;
     std::map<int, QAction*> actions_;
     bool runningImages_ = false;
 

@@ -21,6 +21,7 @@
 #include "platform/profile.h"
 #include "platform/strings.h"
 #include "platform/text.h"
+#include "ui/images.h"
 
 namespace wp {
 
@@ -122,38 +123,6 @@ void DrawEnvelope(QPainter& p, const QColor& paper) {
     p.drawLine(QPointF(14.5, 3.5), QPointF(8, 9));
 }
 
-QPixmap MakeRowImage(int index) {
-    QPixmap pm(16, 16);
-    QPainter p;
-    Begin(p, pm);
-    switch (index) {
-        case kImageMarked:  // the deletion mark
-            p.setPen(QPen(QColor(200, 30, 30), 2.4, Qt::SolidLine, Qt::RoundCap));
-            p.drawLine(QPointF(4, 4), QPointF(12, 12));
-            p.drawLine(QPointF(12, 4), QPointF(4, 12));
-            break;
-        case kImageUnmarked:
-            p.setPen(QPen(QColor(170, 170, 170), 1));
-            p.setBrush(Qt::NoBrush);
-            p.drawRect(QRectF(4.5, 4.5, 7, 7));
-            break;
-        case kImagePlain:
-            DrawEnvelope(p, QColor(255, 255, 250));
-            break;
-        case kImageParts:
-            DrawEnvelope(p, QColor(255, 240, 190));
-            // a paper clip
-            p.setPen(QPen(QColor(40, 80, 170), 1.3));
-            p.setBrush(Qt::NoBrush);
-            p.drawRoundedRect(QRectF(10.5, 0.8, 3.5, 8.5), 1.7, 1.7);
-            break;
-        default:
-            break;
-    }
-    p.end();
-    return pm;
-}
-
 QPixmap MakeHeaderImage(int index) {
     QPixmap pm(16, 16);
     QPainter p;
@@ -231,18 +200,19 @@ auto OnUiThread(F&& read) -> decltype(read()) {
     return result;
 }
 
-}  // namespace
-
-QPixmap RowImage(int index) {
+// The rows' pictures at the list's size, made once.
+QPixmap RowPixmap(int index) {
     static const std::array<QPixmap, 5> images = [] {
         std::array<QPixmap, 5> all;
         for (int i = 0; i < 5; ++i) {
-            all[static_cast<std::size_t>(i)] = MakeRowImage(i);
+            all[static_cast<std::size_t>(i)] = RowImage(i).pixmap(16, 16);
         }
         return all;
     }();
     return index >= 0 && index < 5 ? images[static_cast<std::size_t>(index)] : QPixmap();
 }
+
+}  // namespace
 
 QPixmap HeaderImage(int index) {
     static const std::array<QPixmap, 7> images = [] {
@@ -313,10 +283,10 @@ public:
                 return ColumnText(row, column);
             case Qt::DecorationRole:
                 if (column == kColumnParts) {
-                    return RowImage(row.partsImage);
+                    return RowPixmap(row.partsImage);
                 }
                 if (column == kColumnMark) {
-                    return RowImage(row.markImage);
+                    return RowPixmap(row.markImage);
                 }
                 return {};
             case Qt::TextAlignmentRole:
@@ -834,7 +804,7 @@ bool CTarnpostView::OnCommand(int id) {
 }
 
 bool CTarnpostView::IsCommandEnabled(int id) const {
-    if (id == ID_SAVE_MAIL) {
+    if (id == ID_MAIL_SAVE) {
         return selectionModel()->hasSelection();
     }
     return true;
@@ -855,8 +825,8 @@ std::unique_ptr<QMenu> CTarnpostView::MakeContextMenu() {
     menu->setDefaultAction(mark);
     add(ID_UNMARK, "ﾏｰｸをはずす(&C)");
     menu->addSeparator();
-    add(ID_VIEW_MAIL, "ビュー(&V)");
-    add(ID_SAVE_MAIL, "ﾒｰﾙ保存(&A)\tCtrl+S");
+    add(ID_MAIL_VIEW, "ビュー(&V)");
+    add(ID_MAIL_SAVE, "ﾒｰﾙ保存(&A)\tCtrl+S");
     return menu;
 }
 

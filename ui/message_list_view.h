@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "mail/mail_list.h"
+#include "ui/command_ids.h"
 
 class QMenu;
 
@@ -28,17 +29,8 @@ class FrameEngine;
 class Profile;
 class MessageListModel;
 
-// Commands of the list, as the frame's menus number them.
-inline constexpr int ID_VIEW_MAIL = 32774;
-inline constexpr int ID_MARK = 32780;
-inline constexpr int ID_UNMARK = 32781;
-inline constexpr int ID_SELECT_ALL = 32787;
-inline constexpr int ID_SAVE_MAIL = 32791;
-
-// Pictures of the rows (index as in mail/mail_entry.h: 1 marked, 2 unmarked,
-// 3 plain mail, 4 more than plain text) and of the column headers (0 to 4
-// per column, 5 the up arrow, 6 the down arrow).
-QPixmap RowImage(int index);
+// Pictures of the column headers: 0 to 4 one per column, 5 the up arrow,
+// 6 the down arrow. (The rows' pictures are those of ui/images.h.)
 QPixmap HeaderImage(int index);
 inline constexpr int kHeaderArrowUp = 5;
 inline constexpr int kHeaderArrowDown = 6;

@@ -3,12 +3,14 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
+#include <QValidator>
 #include <QWhatsThis>
 #include <algorithm>
+#include <optional>
 
 #include "accounts/account_info.h"
 #include "accounts/account_list.h"
@@ -87,6 +89,22 @@ QString SystemText(const char* utf8) {
     return Cp932ToQString(Sjis(utf8));
 }
 
+// The boxes take only what the system can store and send: a character
+// without a CP932 form is refused as it is typed.
+class Cp932Validator final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& /*pos*/) const override {
+        return QStringToCp932(input) ? Acceptable : Invalid;
+    }
+};
+
+// What a box holds; text put there from a damaged record goes as well as it can.
+std::string BoxText(const QLineEdit* box) {
+    std::optional<std::string> text = QStringToCp932(box->text());
+    return text ? *text : QStringToCp932Lossy(box->text());
+}
+
 }  // namespace
 
 CAccountBar::CAccountBar(AccountFrame& frame, Prompt& prompt, Profile& profile, QWidget* parent)
@@ -98,7 +116,7 @@ CAccountBar::CAccountBar(AccountFrame& frame, Prompt& prompt, Profile& profile, 
       loginId_(new QLineEdit),
       password_(new QLineEdit) {
     setObjectName(QString::number(kBarId));
-    setWindowTitle(SystemText("ｱｶｳﾝﾄ"));
+    setWindowTitle(SystemText("ｱｶｳﾝﾄ ﾊﾞｰ"));
     setMovable(false);
     setFloatable(false);
     setAllowedAreas(Qt::TopToolBarArea);
@@ -110,42 +128,50 @@ CAccountBar::CAccountBar(AccountFrame& frame, Prompt& prompt, Profile& profile, 
         52.0 / 4.0;
     auto dx = [&](int units) { return static_cast<int>(units * unitX + 0.5); };
 
-    auto* panel = new QWidget;
-    auto* row = new QHBoxLayout(panel);
-    row->setContentsMargins(0, 1, 0, 1);
-    row->setSpacing(0);
+    // Each piece goes on the bar by itself, so that a narrow window moves
+    // what does not fit into the bar's extension menu instead of growing.
+    setContentsMargins(0, 1, 0, 1);
+    layout()->setSpacing(0);
+    auto gap = [&](int units) {
+        auto* spacer = new QWidget;
+        spacer->setFixedWidth(dx(units));
+        addWidget(spacer);
+    };
     auto label = [&](const char* text, int width) {
         auto* l = new QLabel(SystemText(text));
         l->setFixedWidth(std::max(dx(width), l->sizeHint().width()));
+        addWidget(l);
         return l;
     };
-    combo_->setObjectName(QString::number(IDC_ACCOUNT_COMBO));
-    loginId_->setObjectName(QString::number(IDC_LOGIN_ID));
-    password_->setObjectName(QString::number(IDC_PASSWORD));
+    combo_->setObjectName(QStringLiteral("accountCombo"));
+    loginId_->setObjectName(QStringLiteral("loginIdBox"));
+    password_->setObjectName(QStringLiteral("passwordBox"));
     password_->setEchoMode(QLineEdit::Password);
+    auto* validator = new Cp932Validator(this);
+    loginId_->setValidator(validator);
+    password_->setValidator(validator);
     combo_->setFixedWidth(dx(71));
     combo_->setMaxVisibleItems(12);
     loginId_->setFixedWidth(dx(58));
     password_->setFixedWidth(dx(64));
 
-    row->addSpacing(dx(2));
-    row->addWidget(label("ｱｶｳﾝﾄ:", 22));
-    row->addSpacing(dx(2));
-    row->addWidget(combo_);
-    row->addSpacing(dx(5));
-    row->addWidget(label("ﾛｸﾞｲﾝID:", 26));
-    row->addSpacing(dx(1));
-    row->addWidget(loginId_);
-    row->addSpacing(dx(4));
-    row->addWidget(label("ﾊﾟｽﾜｰﾄﾞ:", 26));
-    row->addSpacing(dx(5));
-    row->addWidget(password_);
-    row->addSpacing(dx(58));
-    addWidget(panel);
+    gap(2);
+    label("ｱｶｳﾝﾄ:", 22)->setBuddy(combo_);
+    gap(2);
+    addWidget(combo_);
+    gap(5);
+    label("ﾛｸﾞｲﾝID:", 26)->setBuddy(loginId_);
+    gap(1);
+    addWidget(loginId_);
+    gap(4);
+    label("ﾊﾟｽﾜｰﾄﾞ:", 26)->setBuddy(password_);
+    gap(5);
+    addWidget(password_);
 
     const std::pair<QWidget*, int> controls[] = {
         {combo_, IDC_ACCOUNT_COMBO}, {loginId_, IDC_LOGIN_ID}, {password_, IDC_PASSWORD}};
     for (const auto& [control, id] : controls) {
+        control->setProperty("controlId", id);
         const auto [statusPrompt, tip] = PromptAndTip(id);
         control->setStatusTip(statusPrompt);
         control->setToolTip(tip);
@@ -336,16 +362,20 @@ void CAccountBar::AccountSaved(const AccountRecord& record, std::string_view pas
 
 // ------------------------------------------------------------ boxes and help
 
-std::optional<std::string> CAccountBar::LoginIdText() const {
-    return QStringToCp932(loginId_->text());
+std::string CAccountBar::LoginIdText() const {
+    return BoxText(loginId_);
 }
 
-std::optional<std::string> CAccountBar::PasswordText() const {
-    return QStringToCp932(password_->text());
+std::string CAccountBar::PasswordText() const {
+    return BoxText(password_);
 }
 
 void CAccountBar::FocusAccountSelector() {
     combo_->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CAccountBar::FocusPasswordBox() {
+    password_->setFocus(Qt::OtherFocusReason);
 }
 
 bool CAccountBar::eventFilter(QObject* watched, QEvent* event) {

@@ -6,7 +6,6 @@
 // through AccountFrame.
 
 #include <QToolBar>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,12 +49,12 @@ public:
     // account, the store's copy and the two boxes take its values.
     void AccountSaved(const AccountRecord& record, std::string_view password);
 
-    // What the boxes hold, as CP932; nullopt when a typed character has no
-    // CP932 form.
-    std::optional<std::string> LoginIdText() const;
-    std::optional<std::string> PasswordText() const;
+    // What the boxes hold, as CP932 (they take nothing else).
+    std::string LoginIdText() const;
+    std::string PasswordText() const;
 
     void FocusAccountSelector();
+    void FocusPasswordBox();
     // The first item (from the top) that begins with text, ignoring the case
     // of ASCII letters; -1 when none. An empty text finds the first item.
     int FindAccountPrefix(std::string_view text) const;

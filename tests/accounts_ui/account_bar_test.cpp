@@ -219,7 +219,7 @@ TEST_F(AccountBarTest, ASavedPasswordShowsMaskedAndAnUnsavedOneLeavesTheBoxEmpty
     EXPECT_EQ(bar_->PasswordEdit()->text(), "secret");
     EXPECT_EQ(bar_->PasswordEdit()->echoMode(), QLineEdit::Password);
     EXPECT_FALSE(bar_->PasswordEdit()->displayText().contains("secret"));
-    EXPECT_EQ(bar_->PasswordText(), std::optional<std::string>("secret"));
+    EXPECT_EQ(bar_->PasswordText(), "secret");
 
     PickNext();
     ASSERT_EQ(Selected(), "unsaved");

@@ -51,8 +51,8 @@ public:
     // FrameView
     const AccountInfo* SelectedAccount() override { return bar->GetSelectedAccount(); }
     std::string AccountText() override { return bar->GetSelectedAccountName(); }
-    std::string LoginIdText() override { return bar->LoginIdText().value_or(std::string()); }
-    std::string PasswordText() override { return bar->PasswordText().value_or(std::string()); }
+    std::string LoginIdText() override { return bar->LoginIdText(); }
+    std::string PasswordText() override { return bar->PasswordText(); }
     void SetPaneText(int pane, const std::string& text) override {
         if (pane == 3 && !text.empty()) {
             statuses.push_back(text);
@@ -233,7 +233,7 @@ TEST_F(AccountSwitchDovecot, PickingAnotherAccountDuringAListingAsksFirst) {
             const auto records = test::ReadIndex(alpha.sidPath);
             EXPECT_EQ(records.size(), static_cast<std::size_t>(kMails));
             frame.view->Flush();
-            frame.window->grab().save(QString::fromStdString(test::ScreenshotPath("account_switch")));
+            frame.window->grab().save(QString::fromStdString(test::ScreenshotFile("account_switch")));
         }
         EXPECT_GE(rowsWhenPicked, 5);
     }

@@ -39,7 +39,7 @@ inline std::string FreshFolder(const char* what) {
 }
 
 // Where screenshots of the tests go: <build dir>/screenshots.
-inline std::string ScreenshotPath(const std::string& name) {
+inline std::string ScreenshotFile(const std::string& name) {
     const char* base = std::getenv("WRENPOST_TEST_TMP");
     std::filesystem::path dir =
         base != nullptr ? std::filesystem::path(base).parent_path().parent_path() / "screenshots" : "/tmp";

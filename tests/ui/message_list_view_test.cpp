@@ -306,10 +306,10 @@ TEST(MessageListView, CommandsAndTheContextMenu) {
         EXPECT_TRUE(menu->actions()[0]->font().bold());
         EXPECT_FALSE(menu->actions()[4]->isEnabled()) << "saving needs a selected row";
     }
-    EXPECT_FALSE(rig.view->IsCommandEnabled(ID_SAVE_MAIL));
+    EXPECT_FALSE(rig.view->IsCommandEnabled(ID_MAIL_SAVE));
     rig.Click(0, kColumnFrom);
     rig.Click(2, kColumnFrom, Qt::ControlModifier);
-    EXPECT_TRUE(rig.view->IsCommandEnabled(ID_SAVE_MAIL));
+    EXPECT_TRUE(rig.view->IsCommandEnabled(ID_MAIL_SAVE));
     EXPECT_TRUE(rig.view->MakeContextMenu()->actions()[4]->isEnabled());
 
     struct Case {
@@ -329,7 +329,7 @@ TEST(MessageListView, CommandsAndTheContextMenu) {
     EXPECT_EQ(rig.entries[0]->mark, kImageUnmarked) << "the entry follows the row";
     EXPECT_TRUE(rig.view->OnCommand(ID_SELECT_ALL));
     EXPECT_EQ(SelectedRows(*rig.view), (std::vector<int>{0, 1, 2}));
-    EXPECT_FALSE(rig.view->OnCommand(ID_SAVE_MAIL)) << "the frame saves";
+    EXPECT_FALSE(rig.view->OnCommand(ID_MAIL_SAVE)) << "the frame saves";
 }
 
 TEST(MessageListView, TheColumnLayoutSurvivesARestart) {
@@ -478,7 +478,7 @@ TEST(MessageListView, ManyRowsArriveAndTheListShowsThem) {
     rig.Click(1, kColumnSubject);
     rig.Click(3, kColumnSubject, Qt::ControlModifier);
     EXPECT_EQ(Utf8(rig.view->Text(0, kColumnDate)), "2005/03/28 09:27:00 ");
-    EXPECT_TRUE(rig.view->grab().save(QString::fromStdString(test::ScreenshotPath("message_list"))));
+    EXPECT_TRUE(rig.view->grab().save(QString::fromStdString(test::ScreenshotFile("message_list"))));
 }
 
 }  // namespace
