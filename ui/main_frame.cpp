@@ -442,7 +442,12 @@ void CMainFrame::SetProgressRange(int total) {
 
 void CMainFrame::SetProgressPos(int position) {
     if (QProgressBar* progress = panes_->Progress()) {
+        // Qt's bar repaints at once on every visible step; a cached list of
+        // tens of thousands of mails steps once per mail. Painted with the
+        // next update instead, as the other panes are.
+        progress->setUpdatesEnabled(false);
         progress->setValue(std::clamp(position, progress->minimum(), progress->maximum()));
+        progress->setUpdatesEnabled(true);
     }
 }
 
