@@ -471,10 +471,10 @@ TEST(MessageListView, ManyRowsArriveAndTheListShowsThem) {
         rig.Add(senders[i % 4], subjects[i % 4], date, static_cast<std::uint32_t>(900 + i * 1733),
                 i % 3 == 0);
     }
-    rig.view->SetMarkImage(2, kImageMarked);
-    rig.view->SetMarkImage(5, kImageMarked);
     ResetSortState();
     rig.ClickHeader(kColumnDate);
+    rig.Click(2, kColumnMark);
+    rig.Click(5, kColumnMark);
     rig.Click(1, kColumnSubject);
     rig.Click(3, kColumnSubject, Qt::ControlModifier);
     EXPECT_EQ(Utf8(rig.view->Text(0, kColumnDate)), "2005/03/28 09:27:00 ");
