@@ -33,14 +33,8 @@ std::string Lines(const std::vector<std::string>& lines) {
     return text;
 }
 
-class CliDovecot : public ::testing::Test {
+class CliDovecot : public test::DovecotMailboxTest {
 protected:
-    void SetUp() override {
-        server_ = test::FindDovecot();
-        ASSERT_TRUE(server_) << server_.error;
-        user_ = test::LeaseUser();
-        ASSERT_TRUE(user_) << user_.error();
-    }
     std::string Server() const { return server_.host + ":" + std::to_string(server_.port); }
     // The account "受信箱" for the leased user, its password saved.
     void AddAccount(CliRunner& cli) {
@@ -56,9 +50,6 @@ protected:
                 SystemText(IDS_STATUS_RECEIVING),
                 SystemText(IDS_STATUS_LIST_DONE)};
     }
-
-    test::DovecotServer server_;
-    test::DovecotUserLease user_;
 };
 
 const std::string kPlainMail =

@@ -2,6 +2,16 @@
 // handlers and the deferred exit, against Dovecot and scripted servers.
 
 #include "engine/frame_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+#include <filesystem>
+#include <random>
+#include <string>
+
 #include "headless_frame.h"
 #include "mail/mailbox_files.h"
 #include "platform/string_table.h"
@@ -10,16 +20,6 @@
 #include "support/scripted_peer.h"
 #include "support/scripted_prompt.h"
 #include "support/wait_for.h"
-
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QTimer>
-
-#include <filesystem>
-#include <random>
-#include <string>
 
 namespace wp {
 namespace {
@@ -48,7 +48,9 @@ std::string FreshDataFolder(const std::string& name) {
 
 struct Rig {
     explicit Rig(const std::string& name) : engine(frame, prompt, FreshDataFolder(name)) {}
-    bool WaitIdle() { return test::PumpUntil([&] { return engine.receiving == 0; }); }
+    bool WaitIdle() {
+        return test::PumpUntil([&] { return engine.receiving == 0; });
+    }
 
     HeadlessFrame frame;
     ScriptedPrompt prompt;
@@ -180,21 +182,34 @@ TEST(FrameEngine, RefusedAndSilentServersAlwaysEndTheOperation) {
 }
 
 TEST(FrameEngine, ListingSendsItsCommandsAndQuits) {
-    const std::string top = "+OK\r\nFrom: a@example.jp\r\nSubject: hello\r\nDate: Mon, 7 Mar 2005 09:05:00 +0900\r\n\r\n.\r\n";
+    const std::string top =
+        "+OK\r\nFrom: a@example.jp\r\nSubject: hello\r\nDate: Mon, 7 Mar 2005 09:05:00 +0900\r\n\r\n.\r\n";
     ScriptedPeer peer;
     peer.Greet()
-        .Expect("USER alice\r\n").Send("+OK\r\n")
-        .Expect("PASS secret\r\n").Send("+OK\r\n")
-        .Expect("NOOP\r\n").Send("+OK\r\n")   // the frame's liveness check
-        .Expect("NOOP\r\n").Send("+OK\r\n")
-        .Expect("NOOP\r\n").Send("+OK\r\n")   // the listing's own check
-        .Expect("NOOP\r\n").Send("+OK\r\n")
-        .Expect("NOOP\r\n").Send("+OK\r\n")
-        .Expect("STAT\r\n").Send("+OK 1 100\r\n")
-        .Expect("LIST\r\n").Send("+OK\r\n1 100\r\n.\r\n")
-        .Expect("UIDL\r\n").Send("+OK\r\n1 abc\r\n.\r\n")
-        .Expect("TOP 1 0\r\n").Send(top)
-        .Expect("QUIT\r\n").Send("+OK\r\n");
+        .Expect("USER alice\r\n")
+        .Send("+OK\r\n")
+        .Expect("PASS secret\r\n")
+        .Send("+OK\r\n")
+        .Expect("NOOP\r\n")
+        .Send("+OK\r\n")  // the frame's liveness check
+        .Expect("NOOP\r\n")
+        .Send("+OK\r\n")
+        .Expect("NOOP\r\n")
+        .Send("+OK\r\n")  // the listing's own check
+        .Expect("NOOP\r\n")
+        .Send("+OK\r\n")
+        .Expect("NOOP\r\n")
+        .Send("+OK\r\n")
+        .Expect("STAT\r\n")
+        .Send("+OK 1 100\r\n")
+        .Expect("LIST\r\n")
+        .Send("+OK\r\n1 100\r\n.\r\n")
+        .Expect("UIDL\r\n")
+        .Send("+OK\r\n1 abc\r\n.\r\n")
+        .Expect("TOP 1 0\r\n")
+        .Send(top)
+        .Expect("QUIT\r\n")
+        .Send("+OK\r\n");
     peer.Start();
     Rig rig("scriptedlist");
     rig.frame.SelectAccount("acc", Server(peer.port()), "alice", "secret");
@@ -205,20 +220,14 @@ TEST(FrameEngine, ListingSendsItsCommandsAndQuits) {
     EXPECT_EQ(Cp932ToUtf8(rig.frame.list.RowEntry(0)->subject), "hello");
 }
 
-class FrameEngineDovecot : public ::testing::Test {
+class FrameEngineDovecot : public test::DovecotMailboxTest {
 protected:
-    void SetUp() override {
-        server_ = test::FindDovecot();
-        ASSERT_TRUE(server_) << server_.error;
-        user_ = test::LeaseUser();
-        ASSERT_TRUE(user_) << user_.error();
-    }
     void Fill(int count) {
         std::vector<std::string> mails;
         for (int i = 1; i <= count; ++i) {
             mails.push_back("From: sender" + std::to_string(i) +
-                            "@example.jp\nSubject: =?ISO-2022-JP?B?GyRCJCIkJCQmJCgkKhsoQg==?= " + std::to_string(i) +
-                            "\nDate: Mon, 7 Mar 2005 09:05:00 +0900\n\nbody\n");
+                            "@example.jp\nSubject: =?ISO-2022-JP?B?GyRCJCIkJCQmJCgkKhsoQg==?= " +
+                            std::to_string(i) + "\nDate: Mon, 7 Mar 2005 09:05:00 +0900\n\nbody\n");
         }
         ASSERT_TRUE(test::FillMailbox(user_.name(), mails));
     }
@@ -226,9 +235,6 @@ protected:
         frame.SelectAccount("Dovecot " + user_.name(), server_.host + ":" + std::to_string(server_.port),
                             user_.name(), user_.password());
     }
-
-    test::DovecotServer server_;
-    test::DovecotUserLease user_;
 };
 
 TEST_F(FrameEngineDovecot, AFullListingReportsInOrderAndFillsTheList) {
@@ -242,8 +248,8 @@ TEST_F(FrameEngineDovecot, AFullListingReportsInOrderAndFillsTheList) {
     std::string server = server_.host + ":" + std::to_string(server_.port);
     std::vector<std::string> expected = {
         StatusText(IDS_STATUS_CONNECTING, server), StatusText(IDS_STATUS_LOGGING_IN),
-        StatusText(IDS_STATUS_SENDING_PASSWORD),  StatusText(IDS_STATUS_LOGGED_IN),
-        StatusText(IDS_STATUS_RECEIVING),         StatusText(IDS_STATUS_LIST_DONE)};
+        StatusText(IDS_STATUS_SENDING_PASSWORD),   StatusText(IDS_STATUS_LOGGED_IN),
+        StatusText(IDS_STATUS_RECEIVING),          StatusText(IDS_STATUS_LIST_DONE)};
     EXPECT_EQ(rig.frame.statusHistory, expected);
     ASSERT_EQ(rig.frame.list.RowCount(), 5);
     EXPECT_EQ(Cp932ToUtf8(rig.frame.list.RowEntry(4)->subject), "あいうえお 5");

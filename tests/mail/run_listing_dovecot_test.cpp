@@ -90,15 +90,8 @@ const ExpectedRow kRows[] = {
     {" tanaka@example.jp", "日本語の件名", "2005/03/11 13:15:00 ", kImagePlain},
 };
 
-class RunListingDovecot : public ::testing::Test {
+class RunListingDovecot : public test::DovecotMailboxTest {
 protected:
-    void SetUp() override {
-        server_ = test::FindDovecot();
-        ASSERT_TRUE(server_) << server_.error;
-        user_ = test::LeaseUser();
-        ASSERT_TRUE(user_) << user_.error();
-    }
-
     int List(ListingRig& rig) {
         auto login = rig.LoginTo(server_.host, server_.port, user_.name(), user_.password());
         EXPECT_TRUE(login);
@@ -139,9 +132,6 @@ protected:
             EXPECT_EQ(rig.list.RowEntry(r)->id, row + 1);
         }
     }
-
-    test::DovecotServer server_;
-    test::DovecotUserLease user_;
 };
 
 TEST_F(RunListingDovecot, ListsJapaneseMailThenReusesTheCache) {

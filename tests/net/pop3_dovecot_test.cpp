@@ -1,17 +1,16 @@
 // The POP3 session against a real Dovecot.
 
-#include "session_fixture.h"
-#include "support/dovecot.h"
-
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "session_fixture.h"
+#include "support/dovecot.h"
 
 namespace wp {
 namespace {
@@ -23,18 +22,15 @@ const std::vector<std::string> kMails = {
     "From: b@example.jp\nSubject: second\n\n.dot line\nbody two\n",
 };
 
-class Pop3SessionDovecot : public ::testing::Test {
+class Pop3SessionDovecot : public test::DovecotMailboxTest {
 protected:
     void SetUp() override {
-        server_ = test::FindDovecot();
-        ASSERT_TRUE(server_) << server_.error;
-        user_ = test::LeaseUser();
-        ASSERT_TRUE(user_) << user_.error();
+        test::DovecotMailboxTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         ASSERT_TRUE(test::FillMailbox(user_.name(), kMails));
     }
-
-    test::DovecotServer server_;
-    test::DovecotUserLease user_;
 };
 
 TEST_F(Pop3SessionDovecot, LogsInWithUserPassAndWithApop) {
@@ -64,7 +60,8 @@ TEST_F(Pop3SessionDovecot, RepliesReachTheirDestinationsExactly) {
     ASSERT_EQ(f.session.List(), 1);
     std::string list = test::ReadFile(f.host.responsePath);
     EXPECT_EQ(list.substr(0, 3), "+OK");
-    EXPECT_NE(list.find("\r\n1 " + std::to_string(test::ToCrlf(kMails[0]).size()) + "\r\n"), std::string::npos);
+    EXPECT_NE(list.find("\r\n1 " + std::to_string(test::ToCrlf(kMails[0]).size()) + "\r\n"),
+              std::string::npos);
     EXPECT_EQ(list.substr(list.size() - 5), "\r\n.\r\n");
 
     ASSERT_EQ(f.session.Uidl(), 1);
@@ -123,7 +120,8 @@ TEST_F(Pop3SessionDovecot, ClosedPortAndUnknownHostFailToConnect) {
         const char* host;
         std::uint16_t port;
         int error;
-    } cases[] = {{"127.0.0.1", closedPort, wsa::WSAECONNREFUSED}, {"no-such-host.invalid", 110, wsa::WSAHOST_NOT_FOUND}};
+    } cases[] = {{"127.0.0.1", closedPort, wsa::WSAECONNREFUSED},
+                 {"no-such-host.invalid", 110, wsa::WSAHOST_NOT_FOUND}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.host);
         SessionFixture f;

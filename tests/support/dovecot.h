@@ -101,4 +101,20 @@ std::vector<std::string> MailboxMails(std::string_view user);
 // How many mails the user's mailbox holds.
 std::size_t MailboxCount(std::string_view user);
 
+// A test that owns one leased mailbox of the running server.
+class DovecotMailboxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server_ = FindDovecot();
+        ASSERT_TRUE(server_) << server_.error;
+        user_ = LeaseUser();
+        ASSERT_TRUE(user_) << user_.error();
+    }
+    // "host:port", as an account's server field holds it.
+    std::string ServerText() const { return server_.host + ":" + std::to_string(server_.port); }
+
+    DovecotServer server_;
+    DovecotUserLease user_;
+};
+
 }  // namespace wp::test
