@@ -1,7 +1,7 @@
 function(wrenpost_warnings target)
     target_compile_options(${target} PRIVATE
         -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-        -Woverloaded-virtual -Wnull-dereference -Wformat -Wformat-security -Wimplicit-fallthrough
+        -Woverloaded-virtual -Wformat -Wformat-security -Wimplicit-fallthrough
         -Wmisleading-indentation -Wduplicated-cond -Wlogical-op)
     if(WRENPOST_WERROR)
         target_compile_options(${target} PRIVATE -Werror)
