@@ -535,6 +535,11 @@ bool FrameEngine::CloseRequested() {
 
 void FrameEngine::SwitchAccount(const std::string& accountName) {
     WhenIdle([this, accountName] {
+        // The rows point into the old cache object's entries: they go first,
+        // so nothing can paint a row whose entry is gone.
+        if (mailbox_) {
+            mailbox_->ClearList(view_.List());
+        }
         mailbox_.reset();
         mailbox_ = std::make_unique<CMailboxFiles>(accountName, dataFolder_);
         view_.SetPaneText(1, std::string());
