@@ -148,6 +148,8 @@ TEST(Pop3Session, CancelDuringTheLoginIsNotARefusal) {
     timer.start(2);
     EXPECT_EQ(f.session.Login(), kLoginFailed) << "cancelled, not refused";
     EXPECT_EQ(f.Statuses().back(), IDS_STATUS_CANCELLED);
+    // The peer has read everything once it sees the connection closed.
+    EXPECT_TRUE(peer.WaitClosed());
     peer.Stop();
     EXPECT_NE(peer.Received().find("QUIT\r\n"), std::string::npos) << "the greeting was accepted";
     peer.TakeFailures();
