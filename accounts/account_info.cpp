@@ -1,13 +1,10 @@
 #include "accounts/account_info.h"
+#include "decode/jis_sjis.h"
 
 #include <cstring>
 
 namespace wp {
 namespace {
-
-bool IsCp932Lead(unsigned char ch) {
-    return (ch >= 0x81 && ch <= 0x9F) || (ch >= 0xE0 && ch <= 0xFC);
-}
 
 template <std::size_t N>
 std::string_view FieldText(const char (&field)[N], std::size_t maxBytes) {
@@ -52,7 +49,7 @@ std::size_t Cp932CutLength(std::string_view text, std::size_t maxBytes) {
     std::size_t pos = 0;
     while (pos < maxBytes) {
         std::size_t step =
-            (IsCp932Lead(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size()) ? 2 : 1;
+            (IsSjisLeadByte(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size()) ? 2 : 1;
         if (pos + step > maxBytes) {
             break;
         }

@@ -1,4 +1,5 @@
 #include "accounts/account_rules.h"
+#include "decode/jis_sjis.h"
 
 #include "accounts/account_files.h"
 #include "accounts/account_list.h"
@@ -7,10 +8,6 @@
 
 namespace wp {
 namespace {
-
-bool IsLeadByte(unsigned char ch) {
-    return (ch >= 0x81 && ch <= 0x9F) || (ch >= 0xE0 && ch <= 0xFC);
-}
 
 unsigned char Fold(unsigned char ch) {
     return (ch >= 'a' && ch <= 'z') ? static_cast<unsigned char>(ch - 'a' + 'A') : ch;
@@ -33,7 +30,7 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     for (std::size_t i = 0; i < a.size(); ++i) {
         auto x = static_cast<unsigned char>(a[i]);
         auto y = static_cast<unsigned char>(b[i]);
-        if (IsLeadByte(x) && i + 1 < a.size()) {
+        if (IsSjisLeadByte(x) && i + 1 < a.size()) {
             // A double-byte character: both bytes exactly, so a trail byte
             // that looks like a letter is never folded.
             if (x != y || a[i + 1] != b[i + 1]) {

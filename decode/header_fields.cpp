@@ -142,9 +142,6 @@ constexpr std::size_t kQOpeningLength = 16;
 constexpr std::string_view kBOpenings[] = {"?ISO-2022-JP?B?", "?iso-2022-jp?B?"};
 constexpr std::size_t kBOpeningLength = 15;
 
-bool IsSjisLead(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
 bool IsSjisTrail(unsigned char c) {
     return c >= 0x40 && c <= 0xFC && c != 0x7F;
 }
@@ -295,7 +292,7 @@ std::string GetFrom(std::string_view text) {
         // Not inside a raw Shift_JIS character.
         std::size_t keep = 0;
         while (keep < kWorkLimit) {
-            bool pair = IsSjisLead(static_cast<unsigned char>(value[keep])) &&
+            bool pair = IsSjisLeadByte(static_cast<unsigned char>(value[keep])) &&
                         IsSjisTrail(static_cast<unsigned char>(value[keep + 1]));
             std::size_t width = pair ? 2 : 1;
             if (keep + width > kWorkLimit) {
@@ -356,7 +353,7 @@ std::string JisHeaderToSjis(std::string_view jis) {
         }
         // Raw Shift_JIS passes through; at the limit a character is kept whole or dropped.
         std::size_t width = 1;
-        if (!kanji && IsSjisLead(c) && i + 1 < n && IsSjisTrail(static_cast<unsigned char>(jis[i + 1]))) {
+        if (!kanji && IsSjisLeadByte(c) && i + 1 < n && IsSjisTrail(static_cast<unsigned char>(jis[i + 1]))) {
             width = 2;
         }
         if (out.size() + width > kWorkLimit) {

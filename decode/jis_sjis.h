@@ -7,6 +7,11 @@
 
 namespace wp {
 
+// The first byte of a double-byte character in code page 932.
+constexpr bool IsSjisLeadByte(unsigned char ch) {
+    return (ch >= 0x81 && ch <= 0x9F) || (ch >= 0xE0 && ch <= 0xFC);
+}
+
 constexpr std::uint16_t JisToSjisCode(std::uint16_t jis) {
     unsigned hi = jis >> 8;
     unsigned lo = jis & 0xFF;
@@ -28,7 +33,7 @@ constexpr std::uint16_t JisToSjisCode(std::uint16_t jis) {
 constexpr std::uint16_t SjisToJisCode(std::uint16_t sjis) {
     unsigned hi = sjis >> 8;
     unsigned lo = sjis & 0xFF;
-    bool leadOk = (hi >= 0x81 && hi <= 0x9F) || (hi >= 0xE0 && hi <= 0xFC);
+    bool leadOk = IsSjisLeadByte(static_cast<unsigned char>(hi));
     bool trailOk = (lo >= 0x40 && lo <= 0x7E) || (lo >= 0x80 && lo <= 0xFC);
     if (!leadOk || !trailOk) {
         return 0;

@@ -1,4 +1,5 @@
 #include "ui/message_list_view.h"
+#include "decode/jis_sjis.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -52,10 +53,6 @@ std::string WidthKey(int column) {
 
 // ------------------------------------------------------------ sort keys
 
-bool IsLeadByte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 // CP932 texts compared character by character, a double-byte character as
 // one 16-bit code: half-width katakana (single bytes 0xA1-0xDF) sort before
 // the double-byte characters, not among them as a plain byte compare would.
@@ -65,10 +62,10 @@ int CompareText(const std::string& a, const std::string& b) {
     while (i < a.size() && j < b.size()) {
         unsigned ca = static_cast<unsigned char>(a[i]);
         unsigned cb = static_cast<unsigned char>(b[j]);
-        if (IsLeadByte(static_cast<unsigned char>(ca)) && i + 1 < a.size()) {
+        if (IsSjisLeadByte(static_cast<unsigned char>(ca)) && i + 1 < a.size()) {
             ca = (ca << 8) | static_cast<unsigned char>(a[++i]);
         }
-        if (IsLeadByte(static_cast<unsigned char>(cb)) && j + 1 < b.size()) {
+        if (IsSjisLeadByte(static_cast<unsigned char>(cb)) && j + 1 < b.size()) {
             cb = (cb << 8) | static_cast<unsigned char>(b[++j]);
         }
         if (ca != cb) {

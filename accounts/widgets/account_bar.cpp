@@ -1,4 +1,5 @@
 #include "accounts/widgets/account_bar.h"
+#include "decode/jis_sjis.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -33,15 +34,11 @@ unsigned char FoldAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-bool IsLeadByte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 // One character of CP932 text at `at` (a double-byte character as one
 // code), ASCII letters folded to lower case; advances `at`.
 unsigned NextFolded(std::string_view text, std::size_t& at) {
     unsigned c = FoldAscii(static_cast<unsigned char>(text[at++]));
-    if (IsLeadByte(static_cast<unsigned char>(c)) && at < text.size()) {
+    if (IsSjisLeadByte(static_cast<unsigned char>(c)) && at < text.size()) {
         c = (c << 8) | static_cast<unsigned char>(text[at++]);
     }
     return c;
