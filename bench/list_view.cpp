@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/bench_cache.h"
 #include "engine/frame_engine.h"
 #include "engine/frame_view.h"
 #include "mail/index_record.h"
@@ -88,24 +89,10 @@ std::string HeaderBlock(int i) {
 }
 
 void WriteCache(const wp::CMailboxFiles& mailbox, int records) {
-    std::string index;
-    std::string header;
-    for (int i = 0; i < records; ++i) {
-        std::string block = HeaderBlock(i);
+    wp::bench::WriteCacheFiles(mailbox, records, HeaderBlock, [](int i) {
         unsigned h = static_cast<unsigned>(i) * 40503u;
-        wp::IndexRecord record = wp::ListedRecord(i + 1, i + 1, static_cast<int>(500 + h % 3000000));
-        record.headerLength = static_cast<int>(block.size());
-        wp::SetUid(record, "uid" + std::to_string(i));
-        wp::IndexRecordBytes bytes = wp::EncodeIndexRecord(record);
-        index.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        header += block;
-    }
-    FILE* f = std::fopen(mailbox.sidPath.c_str(), "wb");
-    std::fwrite(index.data(), 1, index.size(), f);
-    std::fclose(f);
-    f = std::fopen(mailbox.kvtPath.c_str(), "wb");
-    std::fwrite(header.data(), 1, header.size(), f);
-    std::fclose(f);
+        return static_cast<int>(500 + h % 3000000);
+    });
 }
 
 // Until the widget has caught up and painted what it shows.

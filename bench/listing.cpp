@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_cache.h"
 #include "bench/bench_dovecot.h"
 #include "mail/index_record.h"
 #include "mail/mailbox_files.h"
@@ -119,25 +120,13 @@ double BlockingRun(const wp::test::DovecotServer& server, const std::string& use
 
 // A cache of `records` mails as a listing leaves it.
 void WriteCache(const wp::CMailboxFiles& mailbox, int records) {
-    std::string index;
-    std::string header;
-    index.reserve(static_cast<std::size_t>(records) * wp::kIndexRecordSize);
-    for (int i = 0; i < records; ++i) {
-        std::string mail = wp::test::ToCrlf(wp::bench::SampleMail(i));
-        std::string block = "+OK\r\n" + mail.substr(0, mail.find("\r\n\r\n") + 2) + "\r\n.\r\n";
-        wp::IndexRecord record = wp::ListedRecord(i + 1, i + 1, static_cast<int>(mail.size()));
-        record.headerLength = static_cast<int>(block.size());
-        wp::SetUid(record, "uid" + std::to_string(i));
-        wp::IndexRecordBytes bytes = wp::EncodeIndexRecord(record);
-        index.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        header += block;
-    }
-    FILE* f = std::fopen(mailbox.sidPath.c_str(), "wb");
-    std::fwrite(index.data(), 1, index.size(), f);
-    std::fclose(f);
-    f = std::fopen(mailbox.kvtPath.c_str(), "wb");
-    std::fwrite(header.data(), 1, header.size(), f);
-    std::fclose(f);
+    wp::bench::WriteCacheFiles(
+        mailbox, records,
+        [](int i) {
+            std::string mail = wp::test::ToCrlf(wp::bench::SampleMail(i));
+            return "+OK\r\n" + mail.substr(0, mail.find("\r\n\r\n") + 2) + "\r\n.\r\n";
+        },
+        [](int i) { return static_cast<int>(wp::test::ToCrlf(wp::bench::SampleMail(i)).size()); });
 }
 
 }  // namespace
