@@ -1,6 +1,8 @@
 #include "accounts/account_list.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,10 +120,29 @@ std::string ResolvedPath(const std::string& path) {
     return out;
 }
 
+// The six characters mkostemp puts in place of XXXXXX.
+bool IsTempSuffix(std::string_view suffix) {
+    if (suffix.size() != 6) {
+        return false;
+    }
+    for (char c : suffix) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 CAccountList::CAccountList(bool readOnly, std::string_view dataFolder, Profile& profile)
     : readOnly_(readOnly), profile_(profile), path_(AccountDataPath(dataFolder)) {
+    if (!readOnly_) {
+        TakeLock();
+        if (lockState_ == LockState::kHeld) {
+            RemoveLeftoverSiblings();
+        }
+    }
     Load();
 }
 
@@ -129,6 +150,63 @@ CAccountList::~CAccountList() {
     if (MayWriteFile()) {
         RewriteCompacted();
     }
+    if (lockFd_ >= 0) {
+        ::close(lockFd_);  // releases the lock, after the rewrite
+    }
+}
+
+void CAccountList::TakeLock() {
+    const std::string lockPath = ParentFolder(ResolvedPath(path_)) + "/AccData.lck";
+    int fd =
+        ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        lockState_ = LockState::kFailed;
+        lockError_ = errno;
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        lockState_ = LockState::kFailed;
+        lockError_ = EINVAL;
+        return;
+    }
+    int rc = 0;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        lockError_ = errno;
+        lockState_ = errno == EWOULDBLOCK ? LockState::kBusy : LockState::kFailed;
+        ::close(fd);
+        return;
+    }
+    lockFd_ = fd;
+    lockState_ = LockState::kHeld;
+}
+
+void CAccountList::RemoveLeftoverSiblings() const {
+    // Only the lock holder rewrites, so a sibling found now was left by a
+    // rewrite that never finished.
+    const std::string target = ResolvedPath(path_);
+    const std::string folder = ParentFolder(target);
+    const std::string prefix = target.substr(target.rfind('/') + 1) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string_view name(entry->d_name);
+        if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix &&
+            IsTempSuffix(name.substr(prefix.size()))) {
+            const std::string path = folder + "/" + std::string(name);
+            struct stat st {};
+            if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                ::unlink(path.c_str());
+            }
+        }
+    }
+    ::closedir(dir);
 }
 
 bool CAccountList::Load() {
@@ -319,6 +397,8 @@ bool CAccountList::WriteSlot(int number, const AccountBytes& bytes) {
     }
     auto offset = static_cast<off_t>(number - 1) * static_cast<off_t>(kAccountRecordSize);
     bool ok = WriteAll(fd.get(), bytes.data(), bytes.size(), offset);
+    // As durable as the rewrite: a saved account survives a power cut.
+    ok = ok && ::fsync(fd.get()) == 0;
     return fd.Close() && ok;
 }
 
@@ -363,6 +443,26 @@ bool CAccountList::RewriteCompacted() {
         ::fsync(folder.get());
     }
     return true;
+}
+
+bool AccountListed(std::string_view dataFolder, std::string_view name, std::string_view server) {
+    Fd fd(OpenPlainFile(AccountDataPath(dataFolder), O_RDONLY));
+    if (fd.get() < 0) {
+        return false;
+    }
+    std::vector<std::uint8_t> buffer(kAccountRecordSize);
+    for (int slot = 0; slot < CAccountList::kMaxAccounts; ++slot) {
+        if (ReadFull(fd.get(), buffer.data(), buffer.size()) != static_cast<ssize_t>(buffer.size())) {
+            return false;
+        }
+        AccountRecord record = DecodeAccountRecord(
+            std::span<const std::uint8_t, kAccountRecordSize>(buffer.data(), kAccountRecordSize));
+        record.TerminateFields();
+        if (!record.Name().empty() && record.Name() == name && record.Server() == server) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace wp

@@ -10,6 +10,14 @@
 // overwritten by a store that could not read it. A read-only store changes
 // only its list: it writes neither the file nor the stored passwords (except
 // through StorePassword and DeletePassword, which are asked for by name).
+//
+// One writer at a time, across processes: a writable store holds an advisory
+// lock (flock on "AccData.lck" beside the file) from construction to
+// destruction, so a second window's settings dialog or wrenpost-cli cannot
+// write slots the first one's numbers point to, nor be undone by its
+// compaction. A writable store that cannot take the lock loads like a
+// read-only one and never writes (Writable() says so; the caller tells the
+// user). Read-only stores take no lock: every rewrite is a rename.
 
 #include <memory>
 #include <span>
@@ -35,7 +43,11 @@ public:
     // loaded this far and never written (see Load).
     static constexpr int kMaxAccounts = 10000;
 
-    // dataFolder is the data folder ("/x/y/Mail"); runs Load.
+    enum class LockState { kNone, kHeld, kBusy, kFailed };
+
+    // dataFolder is the data folder ("/x/y/Mail"); runs Load. A writable
+    // store takes the lock first and, holding it, removes what a rewrite that
+    // was killed left beside the file ("AccData.dat.XXXXXX").
     CAccountList(bool readOnly, std::string_view dataFolder, Profile& profile);
     // A writable store rewrites the file without its blanked slots.
     ~CAccountList();
@@ -88,9 +100,17 @@ public:
 
     bool ReadOnly() const { return readOnly_; }
     const std::string& Path() const { return path_; }
+    // A writable store that holds the lock (and read the whole file).
+    bool Writable() const { return MayWriteFile(); }
+    // kNone for a read-only store; kBusy while another store holds it.
+    LockState Lock() const { return lockState_; }
+    // errno of a lock that could not be taken (kFailed).
+    int LockError() const { return lockError_; }
 
 private:
-    bool MayWriteFile() const { return !readOnly_ && fileIsOurs_; }
+    bool MayWriteFile() const { return !readOnly_ && lockState_ == LockState::kHeld && fileIsOurs_; }
+    void TakeLock();
+    void RemoveLeftoverSiblings() const;
     bool WriteSlot(int number, const AccountBytes& bytes);
     bool RewriteCompacted();
 
@@ -100,6 +120,15 @@ private:
     std::vector<std::unique_ptr<AccountInfo>> accounts_;
     // The list holds everything the file held, so writing it loses nothing.
     bool fileIsOurs_ = false;
+    int lockFd_ = -1;
+    LockState lockState_ = LockState::kNone;
+    int lockError_ = 0;
 };
+
+// Whether AccData.dat (beside the data folder) holds an account of this name
+// whose server is `server`, read now, without the stored passwords. An
+// operation asks it before it keeps what it fetched: the account may have
+// been deleted, or changed to another server, by another process meanwhile.
+bool AccountListed(std::string_view dataFolder, std::string_view name, std::string_view server);
 
 }  // namespace wp

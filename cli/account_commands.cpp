@@ -3,14 +3,31 @@
 
 #include "accounts/account_info.h"
 #include "accounts/account_list.h"
+#include "accounts/account_removal.h"
 #include "accounts/account_rules.h"
 #include "cli/commands.h"
 #include "cli/terminal.h"
-#include "mail/mailbox_files.h"
 #include "platform/profile.h"
 #include "platform/string_table.h"
 
 namespace wp::cli {
+namespace {
+
+// A writable store holds AccData.dat alone; while another (the settings
+// dialog of a window, another wrenpost-cli) has it, nothing is written.
+bool WritableOrSaid(const CAccountList& accounts) {
+    if (accounts.Writable()) {
+        return true;
+    }
+    if (accounts.Lock() == CAccountList::LockState::kBusy) {
+        PrintError(TerminalText(LoadString(IDS_ACCOUNTS_BUSY), true));
+    } else {
+        Complain("アカウントのファイルを変更できません: " + accounts.Path());
+    }
+    return false;
+}
+
+}  // namespace
 
 int RunAccountAdd(CommandContext& context) {
     const std::string name =
@@ -25,6 +42,9 @@ int RunAccountAdd(CommandContext& context) {
 
     Profile profile;
     CAccountList accounts(false, context.DataFolder(), profile);
+    if (!WritableOrSaid(accounts)) {
+        return kExitFailed;
+    }
     if (int refusal = CheckAccountName(accounts, name, 0); refusal != 0) {
         PrintError(TerminalText(LoadString(refusal), true));
         return kExitFailed;
@@ -66,23 +86,25 @@ int RunAccountRemove(CommandContext& context) {
     const std::string name = Cp932Argument("NAME", context.args.positionals[0], kAccountNameMax);
     Profile profile;
     CAccountList accounts(false, context.DataFolder(), profile);
+    if (!WritableOrSaid(accounts)) {
+        return kExitFailed;
+    }
     const int number = FindAccount(accounts, name);
     if (number == 0) {
         Complain("アカウントがありません: " + context.args.positionals[0]);
         return kExitFailed;
     }
-    if (!accounts.ClearAccount(number)) {
+    // The record and its cache files, as in the settings dialog.
+    const AccountRemoval removal = RemoveAccount(accounts, number, context.DataFolder());
+    if (!removal.recordWritten) {
         Complain("アカウントを削除できませんでした: " + accounts.Path());
         return kExitFailed;
     }
-    // Its cache files go with it, as in the settings dialog.
-    TerminalPrompt prompt;
-    CMailboxFiles files(name, context.DataFolder());
-    bool removed = true;
-    for (const std::string* path : {&files.kvtPath, &files.sidPath, &files.emlPath}) {
-        removed = DeleteIfExists(*path, prompt) && removed;
+    if (!removal.filesRemoved) {
+        Complain("アカウントのキャッシュを削除できませんでした: " + context.DataFolder());
+        return kExitFailed;
     }
-    return removed ? kExitOk : kExitFailed;
+    return kExitOk;
 }
 
 }  // namespace wp::cli

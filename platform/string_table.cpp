@@ -1,8 +1,8 @@
 #include "platform/string_table.h"
 
-#include "platform/strings.h"
-
 #include <unordered_map>
+
+#include "platform/strings.h"
 
 namespace wp {
 namespace {
@@ -48,6 +48,14 @@ const std::unordered_map<int, const char*>& Table() {
         {10317, "コマンド応答データ受信エラー"},
         {10318, "パスワードを入力してください。"},
         {10900, "この操作はまだ使えません。"},
+        {10950,
+         "このｱｶｳﾝﾄのｷｬｯｼｭは、別のｳｨﾝﾄﾞｳかwrenpost-cliが更新中です。\n"
+         "終わってから、もう一度やり直してください。"},
+        {10951,
+         "ｱｶｳﾝﾄ設定は、別のｳｨﾝﾄﾞｳかwrenpost-cliが変更中です。\n"
+         "終わってから、もう一度やり直してください。"},
+        {10952, "受信中はｱｶｳﾝﾄを削除できません。\n受信が終わってから削除してください。"},
+        {10953, "受信中にｱｶｳﾝﾄが削除または変更されたため、受信結果は保存しませんでした。"},
         // Command prompts (status bar text, then the tooltip after "\n").
         {32773, "ﾒｰﾙの一覧をｻｰﾊﾞｰから受信する。\nﾒｰﾙ一覧受信"},
         {32774, "選択されているﾒｰﾙの内容を表示する。\nﾒｰﾙ内容表示"},

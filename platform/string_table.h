@@ -46,5 +46,12 @@ inline constexpr int IDS_CLEAR_CACHE_QUESTION = 40203;
 inline constexpr int IDS_DELETE_MARKED_QUESTION = 40204;
 // An operation this build cannot carry out yet.
 inline constexpr int IDS_STATUS_NOT_AVAILABLE = 10900;
+// Another process (a second window, wrenpost-cli) holds what this one needs.
+inline constexpr int IDS_CACHE_BUSY = 10950;
+inline constexpr int IDS_ACCOUNTS_BUSY = 10951;
+// No account is deleted while an operation runs.
+inline constexpr int IDS_ACCOUNT_IN_USE = 10952;
+// The account changed or went while its operation ran: nothing was kept.
+inline constexpr int IDS_ACCOUNT_GONE = 10953;
 
 }  // namespace wp

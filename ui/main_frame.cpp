@@ -658,7 +658,20 @@ void CMainFrame::OnAccountSettings() {
         accountDlg_->activateWindow();
         return;
     }
-    accountDlg_ = new CAccountDlg(*this, *prompt_, dataFolder_, profile_, this);
+    auto* dialog = new CAccountDlg(*this, *prompt_, dataFolder_, profile_, this);
+    if (!dialog->StoreWritable()) {
+        // Another window's dialog or wrenpost-cli has the accounts: two
+        // writers would overwrite each other's slots.
+        PromptRequest box;
+        box.text = dialog->RefusalText();
+        box.caption = Sjis("ｱｶｳﾝﾄ設定");
+        box.buttons = PromptButtons::Ok;
+        box.icon = PromptIcon::Exclamation;
+        delete dialog;
+        prompt_->Ask(box);
+        return;
+    }
+    accountDlg_ = dialog;
     accountDlg_->show();
 }
 

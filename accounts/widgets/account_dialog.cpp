@@ -16,9 +16,9 @@
 #include <tuple>
 #include <utility>
 
-#include "accounts/account_files.h"
 #include "accounts/account_info.h"
 #include "accounts/account_list.h"
+#include "accounts/account_removal.h"
 #include "accounts/account_rules.h"
 #include "accounts/widgets/account_frame.h"
 #include "platform/prompt.h"
@@ -204,6 +204,19 @@ CAccountDlg::CAccountDlg(AccountFrame& frame, Prompt& prompt, std::string dataFo
 
 // The store goes with the dialog; a writable one compacts the file.
 CAccountDlg::~CAccountDlg() = default;
+
+bool CAccountDlg::StoreWritable() const {
+    return store_ && store_->Writable();
+}
+
+std::string CAccountDlg::RefusalText() const {
+    if (!store_ || store_->Lock() == CAccountList::LockState::kBusy) {
+        return LoadString(IDS_ACCOUNTS_BUSY);
+    }
+    // The lock file could not be made, or the file not read whole.
+    return Sjis("ｱｶｳﾝﾄの設定ﾌｧｲﾙを変更できません。\n") +
+           QStringToCp932Lossy(QString::fromStdString(store_->Path()));
+}
 
 QWidget* CAccountDlg::Control(int id) const {
     const auto children = findChildren<QWidget*>();
@@ -552,35 +565,31 @@ void CAccountDlg::SaveAccount() {
 
 void CAccountDlg::DeleteAccount() {
     QListWidgetItem* item = SelectedItem();
-    if (item != nullptr && store_) {
-        const int number = item->data(kNumberRole).toInt();
-        std::string name;
-        if (const AccountInfo* account = store_->Lookup(number); account != nullptr && !account->IsBlank()) {
-            name = std::string(account->Name());
-        }
-        const bool written = store_->ClearAccount(number);
-        {
-            QSignalBlocker quiet(list_);
-            delete item;
-        }
-        // Files another account also names (a file written before names were
-        // checked this strictly) stay for that account.
-        bool shared = false;
-        const std::string stem = AccountFileStem(name);
-        for (int n = 1; n <= store_->Size() && !shared; ++n) {
-            const AccountInfo* other = store_->Lookup(n);
-            shared = other != nullptr && !other->IsBlank() && AccountFileStem(other->Name()) == stem;
-        }
-        if (!name.empty() && !shared) {
-            DeleteAccountCacheFiles(name, dataFolder_);
-        }
+    if (item == nullptr || !store_) {
         NewAccount();
-        if (!written && !name.empty()) {
-            WarnNotWritten();
-        }
         return;
     }
+    if (frame_.OperationRunning()) {
+        // The running operation would write the files of an account that is
+        // gone, for whoever takes its name next.
+        PromptRequest request;
+        request.text = LoadString(IDS_ACCOUNT_IN_USE);
+        request.caption = Sjis(kCaption);
+        request.buttons = PromptButtons::Ok;
+        request.icon = PromptIcon::Exclamation;
+        prompt_.Ask(request);
+        return;
+    }
+    const int number = item->data(kNumberRole).toInt();
+    const AccountRemoval removal = RemoveAccount(*store_, number, dataFolder_);
+    {
+        QSignalBlocker quiet(list_);
+        delete item;
+    }
     NewAccount();
+    if (removal.found && !removal.recordWritten) {
+        WarnNotWritten();
+    }
 }
 
 void CAccountDlg::reject() {

@@ -14,11 +14,13 @@
 //         accountDlg->activateWindow();
 //     } else {
 //         accountDlg = new CAccountDlg(*this, prompt, dataFolder, profile, this);
-//         accountDlg->show();
+//         if (!accountDlg->StoreWritable()) { ...RefusalText()...; delete accountDlg; }
+//         else accountDlg->show();
 //     }
 //
 // The constructor loads the store and fills the dialog (the bar's account
-// selected). Close, Esc and the window's close button call
+// selected). A dialog whose store is not writable (StoreWritable) is not
+// shown: the frame says why and deletes it. Close, Esc and the window's close button call
 // AccountFrame::ReloadAccounts, where the frame forgets the dialog (clears
 // accountDlg); the dialog then compacts the file, hides and deletes itself
 // (deleteLater). Destroyed with its parent instead, it compacts the file and
@@ -70,6 +72,13 @@ public:
 
     // The control with that id; nullptr for an id the dialog does not have.
     QWidget* Control(int id) const;
+
+    // Whether the dialog's store may write AccData.dat. It may not while
+    // another window's dialog or wrenpost-cli holds the file, nor when the
+    // file could not be read whole; the frame then tells the user
+    // (RefusalText, CP932) and deletes the dialog unshown.
+    bool StoreWritable() const;
+    std::string RefusalText() const;
 
 protected:
     // Esc and the window's close button close the dialog like button 2.

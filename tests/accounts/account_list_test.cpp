@@ -401,5 +401,61 @@ TEST_F(AccountStore, RewriteKeepsALinkedFileALink) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+// Two writers of AccData.dat at once (a second window's dialog,
+// wrenpost-cli) would write slots the other's numbers point to, and the
+// last one to close would compact away the other's work.
+TEST_F(AccountStore, OnlyOneWritableStoreWritesAtATime) {
+    {
+        auto setup = Open(false);
+        AccountRecord record = MakeRecord("first");
+        setup->SaveAccount(record, "pw");
+        setup->StorePassword("first", "pw");
+    }
+    auto dialog = Open(false);
+    ASSERT_TRUE(dialog->Writable());
+    EXPECT_EQ(dialog->Lock(), CAccountList::LockState::kHeld);
+    const auto before = FileBytes();
+    {
+        auto second = Open(false);
+        EXPECT_FALSE(second->Writable());
+        EXPECT_EQ(second->Lock(), CAccountList::LockState::kBusy);
+        EXPECT_EQ(StoreNames(*second), std::vector<std::string>{"first"}) << "it still reads";
+        AccountRecord record = MakeRecord("second");
+        record.number = 0;
+        EXPECT_FALSE(second->SaveAccount(record, ""));
+        EXPECT_FALSE(second->ClearAccount(1));
+    }
+    EXPECT_EQ(FileBytes(), before) << "nor does its end rewrite the file";
+    EXPECT_TRUE(profile_->HasValue(kPasswordSection, "first"));
+    EXPECT_EQ(Open(true)->Lock(), CAccountList::LockState::kNone) << "readers take no lock";
+
+    dialog.reset();
+    auto next = Open(false);
+    EXPECT_TRUE(next->Writable());
+}
+
+// A rewrite killed between writing its sibling and renaming it leaves the
+// sibling; the next writable store removes it, and nothing else.
+TEST_F(AccountStore, AWritableOpenRemovesWhatAKilledRewriteLeft) {
+    const std::string leftover = root_ + "/AccData.dat.Ab3dE9";
+    const std::vector<std::string> others = {root_ + "/AccData.dat.keep1", root_ + "/AccData.dat.Ab3dE9x",
+                                             root_ + "/AccData.datXAb3dE", root_ + "/other.dat.Ab3dE9"};
+    for (const std::string& path : others) {
+        WriteBytes(path, Bytes("x"));
+    }
+    WriteBytes(leftover, Bytes("half a rewrite"));
+    const std::string folderLike = root_ + "/AccData.dat.Zz9Zz9";
+    std::filesystem::create_directory(folderLike);
+
+    Open(true);
+    EXPECT_TRUE(std::filesystem::exists(leftover)) << "a reader may be beside a rewrite in progress";
+    Open(false);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    for (const std::string& path : others) {
+        EXPECT_TRUE(std::filesystem::exists(path)) << path;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(folderLike));
+}
+
 }  // namespace
 }  // namespace wp::test

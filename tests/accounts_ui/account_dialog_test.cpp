@@ -391,6 +391,49 @@ TEST_F(AccountDialog, DeletingTakesTheItemThePasswordAndTheCacheOfThatAccountOnl
     EXPECT_TRUE(Open(true)->Lookup(2)->Name() == "b");
 }
 
+// A running listing would write a fresh cache for the account afterwards,
+// which a new account of the same name would then show as its own.
+TEST_F(AccountDialog, DeletingIsRefusedWhileAnOperationRuns) {
+    Seed({{.name = "busy"}, {.name = "other"}});
+    AccountFilePaths files = AccountCacheFiles("busy", dataFolder_);
+    for (const std::string& path : {files.header, files.index}) {
+        std::ofstream(path) << "cache";
+    }
+    OpenDialog();
+    Pick("busy");
+    const auto before = FileBytes();
+    frame_->running = true;
+    ExpectBox(LoadString(IDS_ACCOUNT_IN_USE), Sjis("ｱｶｳﾝﾄ設定"));
+    Click(Dlg::kDeleteButton);
+    EXPECT_EQ(ListTexts(), (QStringList{"busy", "other"}));
+    EXPECT_EQ(FileBytes(), before);
+    EXPECT_TRUE(profile_->HasValue(kPasswordSection, "busy"));
+    EXPECT_TRUE(std::filesystem::exists(files.header));
+    EXPECT_TRUE(std::filesystem::exists(files.index));
+
+    // Once it has ended the same click deletes.
+    frame_->running = false;
+    Click(Dlg::kDeleteButton);
+    EXPECT_EQ(ListTexts(), QStringList{"other"});
+    EXPECT_FALSE(std::filesystem::exists(files.header));
+}
+
+// A second window's dialog, or wrenpost-cli, has AccData.dat: this one may
+// not write it, so the frame does not show it.
+TEST_F(AccountDialog, AStoreThatAnotherWriterHoldsIsNotWritable) {
+    Seed({{.name = "a"}});
+    auto holder = Open(false);
+    ASSERT_TRUE(holder->Writable());
+    {
+        Dlg second(*frame_, prompt_, dataFolder_, *profile_);
+        EXPECT_FALSE(second.StoreWritable());
+        EXPECT_EQ(second.RefusalText(), LoadString(IDS_ACCOUNTS_BUSY));
+    }
+    holder.reset();
+    OpenDialog();
+    EXPECT_TRUE(dialog_->StoreWritable());
+}
+
 TEST_F(AccountDialog, ClosingReloadsTheBarAndThenCompactsTheFile) {
     Seed({{.name = "a"}, {.name = "b"}, {.name = "c"}});
     OpenDialog();

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "accounts/account_list.h"
 #include "cli_runner.h"
+#include "platform/profile.h"
 #include "platform/string_table.h"
 
 namespace wp {
@@ -104,17 +106,48 @@ TEST(CliAccount, RemovingAnAccountRemovesItsCacheFilesOnly) {
     CliRunner cli;
     for (const char* name : {"one", "two"}) {
         ASSERT_EQ(cli.Run({"account", "add", name, "--server", "s", "--login", "l"}).status, 0);
-        for (const char* ext : {".sid", ".kvt", ".eml"}) {
+        // The cache files, and the temporaries a stopped run leaves.
+        for (const char* ext : {".sid", ".kvt", ".eml", ".sid_", ".kvt_", ".eml_", ".lst_"}) {
             std::ofstream(cli.MailFolder() + "/" + name + ext) << "x";
         }
     }
     test::CliResult r = cli.Run({"account", "remove", "one"});
     EXPECT_EQ(r.status, 0) << r.err;
-    for (const char* ext : {".sid", ".kvt", ".eml"}) {
+    for (const char* ext : {".sid", ".kvt", ".eml", ".sid_", ".kvt_", ".eml_", ".lst_"}) {
         EXPECT_FALSE(std::filesystem::exists(cli.MailFolder() + "/one" + ext)) << ext;
         EXPECT_TRUE(std::filesystem::exists(cli.MailFolder() + "/two" + ext)) << ext;
     }
     EXPECT_EQ(cli.Run({"account", "list"}).out, "two\ts\tl\tuser\n");
+}
+
+// The settings dialog of a window holds AccData.dat while it is open: an
+// account added or removed meanwhile would be overwritten by its next save
+// (the slot reused) or undone by its compaction when it closes.
+TEST(CliAccount, AccountsAreLeftAloneWhileAnotherWriterHoldsThem) {
+    CliRunner cli;
+    ASSERT_EQ(cli.Run({"account", "add", "kept", "--server", "s", "--login", "l"}).status, 0);
+    Profile profile(cli.ConfigDir() + "/Moorfield/Wrenpost.ini");
+    const std::string busy = SystemText(IDS_ACCOUNTS_BUSY);
+    {
+        CAccountList dialog(false, cli.MailFolder(), profile);
+        ASSERT_TRUE(dialog.Writable());
+        struct Step {
+            std::vector<std::string> args;
+        } steps[] = {
+            {{"account", "add", "new", "--server", "s", "--login", "l"}},
+            {{"account", "remove", "kept"}},
+        };
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.args[1]);
+            test::CliResult r = cli.Run(step.args);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(Contains(r.err, busy)) << r.err;
+        }
+        // Reading needs no lock.
+        EXPECT_EQ(cli.Run({"account", "list"}).out, "kept\ts\tl\tuser\n");
+    }
+    EXPECT_EQ(cli.Run({"account", "add", "new", "--server", "s", "--login", "l"}).status, 0);
+    EXPECT_EQ(cli.Run({"account", "list"}).out, "kept\ts\tl\tuser\nnew\ts\tl\tuser\n");
 }
 
 }  // namespace

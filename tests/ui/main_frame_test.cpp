@@ -377,6 +377,30 @@ TEST(MainFrame, AccountSettingsOpenOneDialogWhoseCloseReloadsTheBar) {
     EXPECT_EQ(frame.Accounts().Size(), 2);
 }
 
+// A second window's dialog (or wrenpost-cli) has the accounts: this window
+// says so instead of opening a dialog whose saves would overwrite theirs.
+TEST(MainFrame, AccountSettingsAreRefusedWhileAnotherWriterHoldsTheAccounts) {
+    FrameRig rig;
+    rig.AddAccount("自宅", "taro", "pop.example.jp", "pw1");
+    CMainFrame& frame = rig.Open();
+    {
+        CAccountList otherWindow(false, rig.DataFolder(), rig.profile());
+        ASSERT_TRUE(otherWindow.Writable());
+        PromptRequest box;
+        box.text = LoadString(IDS_ACCOUNTS_BUSY);
+        box.caption = Sjis("ｱｶｳﾝﾄ設定");
+        box.buttons = PromptButtons::Ok;
+        box.icon = PromptIcon::Exclamation;
+        rig.prompt.Expect(box, PromptAnswer::Ok);
+        frame.Action(ID_ACCOUNT_SETTINGS)->trigger();
+        EXPECT_EQ(frame.AccountDialog(), nullptr);
+        EXPECT_EQ(rig.prompt.Pending(), 0u);
+    }
+    frame.Action(ID_ACCOUNT_SETTINGS)->trigger();
+    ASSERT_NE(frame.AccountDialog(), nullptr);
+    static_cast<QAbstractButton*>(frame.AccountDialog()->Control(CAccountDlg::kCloseButton))->click();
+}
+
 // A viewer that records what the frame hands it.
 class RecordingViewer : public QWidget, public FrameViewer {
 public:
