@@ -82,7 +82,7 @@ void BM_AddMailToList(benchmark::State& state) {
         entries.reserve(kMails);
         for (int i = 0; i < kMails; ++i) {
             const std::string& b = blocks[i];
-            entries.emplace_back(wp::AddMailToList(list, b.data(), b.size(), 1400, i + 1, -1, prompt));
+            entries.emplace_back(wp::AddMailToList(list, b.data(), b.size(), 1400, i + 1, nullptr, prompt));
         }
         benchmark::DoNotOptimize(list.RowCount());
     }

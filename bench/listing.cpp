@@ -78,8 +78,8 @@ struct Account {
         if (session.Login() != wp::kLoginOk) {
             Fail("session: login failed");
         }
-        wp::OperationContext ctx{session,         list,       prompt,    [] { return true; },
-                                 [](int, int) {}, [](int) {}, [](int) {}};
+        wp::OperationContext ctx{session,         list,       prompt,     [] { return true; },
+                                 [](int, int) {}, [](int) {}, [](int) {}, {}};
         auto start = Clock::now();
         int result = wp::RunListing(*mailbox, ctx);
         double seconds = Seconds(start);

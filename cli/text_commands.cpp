@@ -89,7 +89,7 @@ int RunHeaders(CommandContext& context) {
     // The row the list would get for this block, through the list's own writer.
     MemoryList list;
     TerminalPrompt prompt;
-    std::unique_ptr<MailEntry> entry(AddMailToList(list, block.data(), block.size(), 0, 1, -1, prompt));
+    std::unique_ptr<MailEntry> entry(AddMailToList(list, block.data(), block.size(), 0, 1, nullptr, prompt));
     PrintLine("from\t" + TerminalText(list.Text(0, kColumnFrom)));
     PrintLine("subject\t" + TerminalText(list.Text(0, kColumnSubject)));
     PrintLine("date\t" + TerminalText(list.Text(0, kColumnDate)));

@@ -1,13 +1,16 @@
 #include "engine/frame_engine.h"
 
+#include <chrono>
+#include <cstring>
+#include <thread>
+
 #include "accounts/account_info.h"
+#include "accounts/account_list.h"
 #include "decode/date_size_text.h"
-#include "mail/run_listing.h"
 #include "mail/mailbox_files.h"
+#include "mail/run_listing.h"
 #include "platform/string_table.h"
 #include "platform/strings.h"
-
-#include <cstring>
 
 namespace wp {
 namespace {
@@ -27,9 +30,16 @@ FrameEngine::FrameEngine(FrameView& view, Prompt& prompt, std::string dataFolder
 
 FrameEngine::~FrameEngine() {
     closing_ = true;
+    whenIdle_.clear();
     if (worker_.joinable()) {
-        // The worker ends at its next check; its last post is dropped with the window.
+        // The worker ends at its next check; its last post is dropped with
+        // the window. Until then it may be waiting for this thread: joining
+        // at once would wait for ever.
         session_.cancel = 1;
+        while (!workerDone_) {
+            ServeBlockedCalls(window_.get());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         worker_.join();
     }
     session_.SetIdleWatch(false);
@@ -44,6 +54,12 @@ FrameEngine::~FrameEngine() {
 void FrameEngine::StartOperation(int kind) {
     if (kind == kOperationList && receiving) {
         CancelOperation();
+        return;
+    }
+    // One operation at a time: a second start (Next pressed twice, a queued
+    // callback) would join the running worker on this thread while that
+    // worker waits for this thread.
+    if (receiving || closing_) {
         return;
     }
     if (starting) {
@@ -78,20 +94,24 @@ bool FrameEngine::LaunchWorker(int kind) {
     }
     FillRequest(request, account->Name(), account->Server(), account->UsesApop() ? 1 : 0, view_.LoginIdText(),
                 view_.PasswordText());
+    requestServer_ = std::string(account->Server());
+    // Only an account that AccData.dat holds can be found gone later.
+    requestListed_ = AccountListed(dataFolder_, request.accountName, requestServer_);
     session_.SetLogin(request.host, request.port, request.loginId, request.password, request.useApop);
     if (!mailbox_) {
         mailbox_ = std::make_unique<CMailboxFiles>(request.accountName, dataFolder_);
+        ++mailboxGeneration_;
     }
     JoinWorker();
     switch (kind) {
         case kOperationList:
-            worker_ = std::thread(ListWorker, this);
+            StartWorker(ListWorker);
             return true;
         case kOperationDelete:
-            worker_ = std::thread(DeleteWorker, this);
+            StartWorker(DeleteWorker);
             return true;
         case kOperationView:
-            worker_ = std::thread(ViewWorker, this);
+            StartWorker(ViewWorker);
             return true;
         case kOperationRetrieve:
             retrieveDone = 0;
@@ -162,8 +182,9 @@ void FrameEngine::PostFrameStatus(int id) {
 }
 
 void FrameEngine::SendProgressRange(int done, int total) {
-    window_->Send(UM_PROGRESSRANGE,
-                  MakeLong(static_cast<std::uint16_t>(done & 0xFFFF), static_cast<std::uint16_t>(total & 0xFFFF)), 0);
+    window_->Send(
+        UM_PROGRESSRANGE,
+        MakeLong(static_cast<std::uint16_t>(done & 0xFFFF), static_cast<std::uint16_t>(total & 0xFFFF)), 0);
 }
 
 void FrameEngine::SendProgressPos(int position) {
@@ -179,7 +200,28 @@ OperationContext FrameEngine::MakeContext() {
         [this](int done, int total) { SendProgressRange(done, total); },
         [this](int position) { SendProgressPos(position); },
         [this](int id) { PostFrameStatus(id); },
+        [this] { return AccountStillValid(); },
     };
+}
+
+bool FrameEngine::AccountStillValid() const {
+    return !requestListed_ || AccountListed(dataFolder_, request.accountName, requestServer_);
+}
+
+void FrameEngine::StartWorker(int (*procedure)(FrameEngine*)) {
+    workerDone_ = false;
+    worker_ = std::thread([this, procedure] {
+        procedure(this);
+        workerDone_ = true;
+    });
+}
+
+void FrameEngine::AskFromWorker(const PromptRequest& box) {
+    RunOnUiThread([&] {
+        if (!closing_) {
+            prompt_.Ask(box);
+        }
+    });
 }
 
 // ---------------------------------------------------------------- workers
@@ -190,7 +232,7 @@ void FrameEngine::ShowLoginRefused() {
     box.caption = Sjis("ｴﾗｰ");
     box.buttons = PromptButtons::Ok;
     box.icon = PromptIcon::Exclamation;
-    prompt_.Ask(box);
+    AskFromWorker(box);
 }
 
 int FrameEngine::LoginWorker(int doneCode) {
@@ -230,6 +272,9 @@ int FrameEngine::ViewWorker(FrameEngine* frame) {
     FrameEngine& f = *frame;
     auto viewer = [&](const std::function<void(ViewerHooks&)>& act) {
         RunOnUiThread([&] {
+            if (f.closing_) {
+                return;
+            }
             if (ViewerHooks* v = f.view_.Viewer()) {
                 act(*v);
             }
@@ -423,20 +468,34 @@ void FrameEngine::CommonEnding() {
         CarryOutExit();
         return;
     }
-    // Whatever waited for the operation to end goes on now.
-    std::vector<std::function<void()>> waiting;
-    waiting.swap(whenIdle_);
-    for (auto& fn : waiting) {
+    RunWaiting();
+}
+
+void FrameEngine::RunWaiting() {
+    // Whatever waited for the operation to end goes on now, in order, until
+    // one of them starts an operation: the rest wait for that one's ending.
+    // (An operation that ends inside one of them leaves the rest to this loop.)
+    if (draining_) {
+        return;
+    }
+    draining_ = true;
+    while (!whenIdle_.empty() && !receiving && !closing_) {
+        std::function<void()> fn = std::move(whenIdle_.front());
+        whenIdle_.pop_front();
         fn();
     }
+    draining_ = false;
 }
 
 void FrameEngine::WhenIdle(std::function<void()> fn) {
-    if (!receiving) {
-        fn();
+    if (closing_) {
         return;
     }
+    // Behind those still waiting, so the order of requests is kept.
     whenIdle_.push_back(std::move(fn));
+    if (!receiving) {
+        RunWaiting();
+    }
 }
 
 void FrameEngine::OnStatusText(int id) {
@@ -475,6 +534,10 @@ void FrameEngine::OnSelectionInfo(WParam wParam, LParam lParam) {
 }
 
 LResult FrameEngine::HandleMessage(std::uint32_t msg, WParam wParam, LParam lParam) {
+    // A report that reaches the engine while it goes has nobody to act on it.
+    if (closing_) {
+        return 0;
+    }
     switch (msg) {
         case UM_OPERATIONDONE:
             OnOperationDone(static_cast<int>(wParam));
@@ -542,6 +605,7 @@ void FrameEngine::SwitchAccount(const std::string& accountName) {
         }
         mailbox_.reset();
         mailbox_ = std::make_unique<CMailboxFiles>(accountName, dataFolder_);
+        ++mailboxGeneration_;
         view_.SetPaneText(1, std::string());
         view_.SetPaneText(3, std::string());
         view_.ResetProgress();

@@ -5,6 +5,15 @@
 // user-interface thread, and the decision when a login stays open. The main
 // frame owns one; wrenpost-cli and the tests run it without a window.
 
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "engine/frame_view.h"
 #include "engine/mail_request.h"
 #include "mail/operation_context.h"
@@ -12,18 +21,16 @@
 #include "platform/messages.h"
 #include "platform/prompt.h"
 
-#include <atomic>
-#include <functional>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
-
 namespace wp {
 
 class CMailboxFiles;
 
-enum OperationKind : int { kOperationList = 0, kOperationView = 1, kOperationDelete = 2, kOperationRetrieve = 4 };
+enum OperationKind : int {
+    kOperationList = 0,
+    kOperationView = 1,
+    kOperationDelete = 2,
+    kOperationRetrieve = 4
+};
 
 // Completion codes of UM_OPERATIONDONE.
 inline constexpr int kDoneClosedByServer = 0;
@@ -49,6 +56,9 @@ struct MailOperations {
 class FrameEngine : private MessageHandler, public SessionHost {
 public:
     FrameEngine(FrameView& view, Prompt& prompt, std::string dataFolder);
+    // Cancels a running operation and waits for its worker, serving what the
+    // worker waits for on this thread meanwhile (a message box, the idle
+    // watch, a sent message) and nothing else; then joins it.
     ~FrameEngine() override;
     FrameEngine(const FrameEngine&) = delete;
     FrameEngine& operator=(const FrameEngine&) = delete;
@@ -57,7 +67,8 @@ public:
     Window* FrameWindow() const { return window_.get(); }
     const std::string& DataFolder() const { return dataFolder_; }
 
-    // The gate. Kind 0 while an operation runs cancels it instead.
+    // The gate. While an operation runs it starts nothing: kind 0 cancels
+    // the running one instead, every other kind does nothing.
     void StartOperation(int kind);
     bool LaunchWorker(int kind);
     // Asks the running operation to stop at its next check.
@@ -84,10 +95,15 @@ public:
     void SwitchAccount(const std::string& accountName);
     // The cache-clear command.
     void ClearCache();
-    // Runs fn now when no operation runs, else once the running one has ended.
+    // Runs fn now when no operation runs, else once the running one has
+    // ended. Waiting ones run in the order they came; when one of them starts
+    // an operation, the rest wait for that one to end.
     void WhenIdle(std::function<void()> fn);
 
     CMailboxFiles* Mailbox() { return mailbox_.get(); }
+    // Changes whenever the cache object is replaced (its entries with it):
+    // whoever keeps an entry across a wait compares it before using it.
+    std::uint64_t MailboxGeneration() const { return mailboxGeneration_; }
     CPop3Session& Session() { return session_; }
     MailOperations& Operations() { return operations_; }
     // The context an operation works in.
@@ -117,9 +133,17 @@ private:
     static int ListWorker(FrameEngine* frame);
     static int DeleteWorker(FrameEngine* frame);
     static int ViewWorker(FrameEngine* frame);
+    void StartWorker(int (*procedure)(FrameEngine*));
+    // A message box asked by the worker, shown on this thread unless the
+    // engine is going.
+    void AskFromWorker(const PromptRequest& box);
+    // Whether the account of the running operation is still in AccData.dat
+    // as the operation found it.
+    bool AccountStillValid() const;
     int LoginWorker(int doneCode);
     bool RetrieveAndSave();
     void CommonEnding();
+    void RunWaiting();
     void CarryOutExit();
     void JoinWorker();
     void ShowLoginRefused();
@@ -143,11 +167,18 @@ private:
     std::thread worker_;
     std::unique_ptr<CMailboxFiles> mailbox_;
     MailOperations operations_;
-    std::vector<std::function<void()>> whenIdle_;
+    std::deque<std::function<void()>> whenIdle_;
+    bool draining_ = false;
+    std::uint64_t mailboxGeneration_ = 0;
     // What the kept connection logged in with; a new request for anything
     // else must not reuse it.
     MailRequest liveLogin_{};
-    bool closing_ = false;
+    // The selected account's server text when the request was filled.
+    std::string requestServer_;
+    bool requestListed_ = false;
+    // Read by the worker.
+    std::atomic<bool> closing_{false};
+    std::atomic<bool> workerDone_{true};
 };
 
 }  // namespace wp

@@ -22,9 +22,9 @@ InvalidCharReport InvalidCharBox(Prompt& prompt) {
 }
 
 MailEntry* AddMailToList(MailList& list, const char* block, std::size_t length, std::uint32_t size,
-                         std::uint32_t id, int row, Prompt& prompt) {
+                         std::uint32_t id, MailEntry* update, Prompt& prompt) {
     HeaderSummary summary = SummarizeHeader(block, length, size, id, InvalidCharBox(prompt));
-    return PutEntryRow(list, summary, row);
+    return PutEntryRow(list, summary, update);
 }
 
 }  // namespace wp

@@ -14,10 +14,13 @@ namespace wp {
 InvalidCharReport InvalidCharBox(Prompt& prompt);
 
 // Summarises a header block as TOP n 0 returned it and has the list write the
-// row: row -1 appends (the new entry belongs to the caller), another row is
-// updated in place; id 0 gives an entry without a row. Returns the entry, or
-// nullptr when row names a row without one.
+// row: without an entry to update it appends (the new entry belongs to the
+// caller), otherwise that entry's row is updated in place, found after the
+// summary (whose message box lets the user sort the list); id 0 gives an
+// entry without a row. Returns the entry, or nullptr when `update` has no
+// row.
 [[nodiscard]] MailEntry* AddMailToList(MailList& list, const char* block, std::size_t length,
-                                       std::uint32_t size, std::uint32_t id, int row, Prompt& prompt);
+                                       std::uint32_t size, std::uint32_t id, MailEntry* update,
+                                       Prompt& prompt);
 
 }  // namespace wp

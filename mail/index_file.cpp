@@ -33,11 +33,15 @@ std::optional<std::vector<IndexRecord>> IndexFile::ReadRecords(const std::string
     if (!file) {
         return std::nullopt;
     }
+    return ReadRecords(file.get());
+}
+
+std::optional<std::vector<IndexRecord>> IndexFile::ReadRecords(std::FILE* file) {
     std::vector<IndexRecord> records;
     unsigned char buffer[kIndexRecordSize * 256];
     std::size_t pending = 0;
     for (;;) {
-        std::size_t n = std::fread(buffer + pending, 1, sizeof buffer - pending, file.get());
+        std::size_t n = std::fread(buffer + pending, 1, sizeof buffer - pending, file);
         pending += n;
         std::size_t whole = pending / kIndexRecordSize;
         for (std::size_t i = 0; i < whole; ++i) {
@@ -52,7 +56,7 @@ std::optional<std::vector<IndexRecord>> IndexFile::ReadRecords(const std::string
             break;
         }
     }
-    if (std::ferror(file.get())) {
+    if (std::ferror(file)) {
         return std::nullopt;
     }
     return records;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,6 +27,8 @@ public:
     // one); nullopt when the file cannot be opened or read.
     static std::optional<IndexFile> Read(const std::string& path);
     static std::optional<std::vector<IndexRecord>> ReadRecords(const std::string& path);
+    // The same from an open file, from where it stands.
+    static std::optional<std::vector<IndexRecord>> ReadRecords(std::FILE* file);
 
     const std::vector<IndexRecord>& Records() const { return records_; }
     int Count() const { return static_cast<int>(records_.size()); }

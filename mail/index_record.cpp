@@ -61,8 +61,12 @@ IndexRecord ListedRecord(std::int32_t seq, std::int32_t msgNo, std::int32_t size
     return record;
 }
 
+bool IsCutUid(std::string_view uid) {
+    return uid.size() > kUidMax;
+}
+
 bool IsUsableUid(std::string_view uid) {
-    return !uid.empty() && uid != "*";
+    return !uid.empty() && uid != "*" && !IsCutUid(uid);
 }
 
 }  // namespace wp

@@ -28,6 +28,9 @@ inline constexpr std::size_t kIndexRecordSize = 88;
 inline constexpr std::size_t kHeaderLengthOffset = 12;
 inline constexpr std::size_t kUidOffset = 16;
 inline constexpr std::size_t kUidField = 72;
+// The longest unique id RFC 1939 allows. The field holds one byte more, so
+// an id of 71 bytes or more is one that was cut to fit (or a damaged field).
+inline constexpr std::size_t kUidMax = 70;
 
 using IndexRecordBytes = std::array<unsigned char, kIndexRecordSize>;
 
@@ -48,8 +51,12 @@ void SetUid(IndexRecord& record, std::string_view uid);
 // A record of LIST before UIDL filled it: "*" and zeros.
 IndexRecord ListedRecord(std::int32_t seq, std::int32_t msgNo, std::int32_t size);
 
-// The placeholder and the empty id name no mail: they must never make one
-// mail's cached data stand for another's.
+// An id longer than any a server may give: one that SetUid cut, so two ids
+// sharing their first 71 bytes look alike.
+bool IsCutUid(std::string_view uid);
+
+// The placeholder, the empty id and a cut id name no single mail: they must
+// never make one mail's cached data, or a command, stand for another's.
 bool IsUsableUid(std::string_view uid);
 
 }  // namespace wp

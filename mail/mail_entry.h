@@ -15,6 +15,11 @@ struct MailEntry {
     std::string subject;        // CP932
     std::string date;           // display form
     std::uint32_t size = 0;     // octets from LIST
+    // The unique id as its record held it when the entry was made. The record
+    // at `id` is this mail's only while it still holds the same usable id:
+    // another process may have rewritten the index file since (see
+    // mail/entry_record.h).
+    std::string uid;
 };
 
 // Images of the row image list.

@@ -17,7 +17,9 @@ public:
     virtual int RowCount() const = 0;
     // The row's item data; nullptr when the row does not exist.
     virtual MailEntry* RowEntry(int row) const = 0;
-    // The row whose item data is entry; -1 when none.
+    // The first row whose item data is entry; -1 when none. Constant time:
+    // the listing asks for every mail, and rows move under it (a sort, a
+    // deletion) whenever it pumps messages.
     virtual int FindRow(const MailEntry* entry) const = 0;
 
     // Appends a row for entry (texts from its fields, column 0 from
@@ -48,10 +50,12 @@ public:
     virtual void ClearSortIndicator() = 0;
 };
 
-// The list's row writer. row -1 appends: the entry is new and the caller
-// owns it; id 0 also gives a new entry, with no row. Otherwise the row is
-// updated in place and its own entry is returned (nullptr when the row has
-// none).
-[[nodiscard]] MailEntry* PutEntryRow(MailList& list, const HeaderSummary& summary, int row);
+// The list's row writer. With no entry it appends: the entry is new and the
+// caller owns it; id 0 also gives a new entry, with no row. Otherwise the
+// row of that entry is updated in place, wherever it is now, and the entry
+// is returned (nullptr when it has no row). Rows are found by entry at the
+// moment of writing, never by an index taken earlier: a sort may have moved
+// them meanwhile.
+[[nodiscard]] MailEntry* PutEntryRow(MailList& list, const HeaderSummary& summary, MailEntry* update);
 
 }  // namespace wp

@@ -1,6 +1,7 @@
 #include "mail/mailbox_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "accounts/account_files.h"
 #include "mail/add_mail_to_list.h"
 #include "mail/cache_io.h"
+#include "mail/index_file.h"
 #include "mail/index_record.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
@@ -47,8 +49,9 @@ std::string MailboxFileStem(std::string_view accountName) {
     return AccountFileStem(accountName);
 }
 
-CMailboxFiles::CMailboxFiles(std::string_view accountName, std::string dataFolder) {
-    AccountFilePaths files = AccountCacheFiles(accountName, dataFolder);
+CMailboxFiles::CMailboxFiles(std::string_view accountName, std::string dataFolder)
+    : accountName_(accountName.substr(0, accountName.find('\0'))), dataFolder_(std::move(dataFolder)) {
+    AccountFilePaths files = AccountCacheFiles(accountName_, dataFolder_);
     kvtPath = std::move(files.header);
     lstPath = std::move(files.list);
     emlPath = std::move(files.message);
@@ -58,6 +61,32 @@ CMailboxFiles::CMailboxFiles(std::string_view accountName, std::string dataFolde
 }
 
 CMailboxFiles::~CMailboxFiles() = default;
+
+CacheLock::State CMailboxFiles::LockForWriting() {
+    if (writeLock_.Held()) {
+        return CacheLock::State::kHeld;
+    }
+    writeLock_ = CacheLock::TryAcquire(accountName_, dataFolder_);
+    lockError_ = writeLock_.Error();
+    return writeLock_.state();
+}
+
+void CMailboxFiles::UnlockWriting() {
+    writeLock_.Release();
+}
+
+void CMailboxFiles::ReportLockRefused(CacheLock::State state, Prompt& prompt) const {
+    if (state == CacheLock::State::kBusy) {
+        PromptRequest request;
+        request.text = LoadString(IDS_CACHE_BUSY);
+        request.caption = LoadString(kAppTitleId);
+        request.buttons = PromptButtons::Ok;
+        request.icon = PromptIcon::Exclamation;
+        prompt.Ask(request);
+    } else if (state == CacheLock::State::kFailed) {
+        ShowSystemError(prompt, lockError_);
+    }
+}
 
 void CMailboxFiles::BeginCapture() {
     capture_.clear();
@@ -100,7 +129,7 @@ bool CMailboxFiles::ReplaceHeaderAndIndex(Prompt& prompt) {
     const std::string newIndex = NewIndexPath();
     const std::string newHeader = NewHeaderPath();
     bool ok = io::Exists(newIndex) && io::Exists(newHeader);
-    int err = 0;
+    int err = ok ? 0 : ENOENT;
     if (ok) {
         for (const std::string* path : {&newIndex, &newHeader}) {
             io::Fd fd(::open(path->c_str(), O_RDONLY | O_CLOEXEC));
@@ -140,6 +169,22 @@ void CMailboxFiles::DiscardHeaderAndIndex() {
 }
 
 void CMailboxFiles::FinishPendingReplace() {
+    if (writeLock_.Held()) {
+        FinishPendingReplaceLocked();
+        return;
+    }
+    // Only a lone new header file means work; most opens stop here without
+    // touching the lock.
+    if (!io::IsRegularFile(NewHeaderPath())) {
+        return;
+    }
+    CacheLock lock = CacheLock::TryAcquire(accountName_, dataFolder_);
+    if (lock.Held()) {
+        FinishPendingReplaceLocked();
+    }
+}
+
+void CMailboxFiles::FinishPendingReplaceLocked() {
     const std::string newIndex = NewIndexPath();
     const std::string newHeader = NewHeaderPath();
     // Only a file this program wrote; never a link or a folder put there.
@@ -159,48 +204,100 @@ void CMailboxFiles::FinishPendingReplace() {
     }
 }
 
+namespace {
+
+// The index and header files opened as one pair. A writer in another process
+// replaces them with two renames, the index first; a pair opened between the
+// two would be the new index over the old header file, each row showing
+// another mail's header. In a pair as written the blocks add up to the header
+// file, so a pair that does not is opened again a few times before it is
+// taken as it is (a damaged one, read within bounds).
+struct CachePair {
+    io::FilePtr header;
+    std::vector<IndexRecord> records;
+    std::int64_t headerSize = 0;
+};
+
+constexpr int kPairAttempts = 5;
+
+std::int64_t BlocksTotal(const std::vector<IndexRecord>& records) {
+    std::int64_t total = 0;
+    for (const IndexRecord& record : records) {
+        total += record.headerLength > 0 ? record.headerLength : 0;
+    }
+    return total;
+}
+
+// nullopt when either file is missing or the index is not whole records.
+std::optional<CachePair> OpenCachePair(const CMailboxFiles& mailbox) {
+    for (int attempt = 1;; ++attempt) {
+        std::optional<std::int64_t> indexSize = io::RegularFileSize(mailbox.sidPath);
+        std::optional<std::int64_t> headerSize = io::RegularFileSize(mailbox.kvtPath);
+        if (!indexSize || !headerSize || *indexSize % static_cast<std::int64_t>(kIndexRecordSize) != 0) {
+            return std::nullopt;
+        }
+        io::FilePtr index = io::Open(mailbox.sidPath, "rb");
+        CachePair pair;
+        pair.header = io::Open(mailbox.kvtPath, "rb");
+        struct stat st {};
+        pair.headerSize = pair.header && ::fstat(::fileno(pair.header.get()), &st) == 0
+                              ? static_cast<std::int64_t>(st.st_size)
+                              : 0;
+        std::optional<std::vector<IndexRecord>> records;
+        if (index) {
+            records = IndexFile::ReadRecords(index.get());
+        }
+        if (records) {
+            pair.records = std::move(*records);
+        }
+        if (BlocksTotal(pair.records) == pair.headerSize || attempt == kPairAttempts) {
+            return pair;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(attempt));
+    }
+}
+
+}  // namespace
+
 void LoadCachedList(CMailboxFiles& mailbox, MailList& list, Prompt& prompt,
                     const std::function<void(int done, int total)>& progressRange,
                     const std::function<void(int position)>& progressPos,
                     const std::function<void(int id)>& postStatus) {
     mailbox.ClearList(list);
-    std::optional<std::int64_t> indexSize = io::RegularFileSize(mailbox.sidPath);
-    std::optional<std::int64_t> headerSize = io::RegularFileSize(mailbox.kvtPath);
-    if (!indexSize || !headerSize || *indexSize % static_cast<std::int64_t>(kIndexRecordSize) != 0) {
+    std::optional<CachePair> pair = OpenCachePair(mailbox);
+    if (!pair) {
         return;
     }
-    const std::int64_t records = *indexSize / static_cast<std::int64_t>(kIndexRecordSize);
+    const auto records = static_cast<std::int64_t>(pair->records.size());
     list.ReserveRows(static_cast<int>(std::min(records, kReserveLimit) + 10));
     if (postStatus) {
         postStatus(IDS_STATUS_CACHE_LOADING);
     }
 
-    io::FilePtr index = io::Open(mailbox.sidPath, "rb");
-    io::FilePtr header = io::Open(mailbox.kvtPath, "rb");
     // A header file that cannot be read gives empty blocks.
-    std::int64_t headerLeft = header ? *headerSize : 0;
+    std::int64_t headerLeft = pair->header ? pair->headerSize : 0;
     try {
         mailbox.entries.reserve(static_cast<std::size_t>(records));
         std::string block;
-        unsigned char bytes[kIndexRecordSize];
         int position = 0;
         int shown = 0;
-        while (index && std::fread(bytes, 1, sizeof bytes, index.get()) == sizeof bytes) {
+        for (const IndexRecord& record : pair->records) {
             YieldProcessor();
             ++position;
-            IndexRecord record = DecodeIndexRecord(bytes);
             // Past the end of the header file a block is what could be read.
             std::int64_t want = std::clamp<std::int64_t>(record.headerLength, 0, headerLeft);
             block.resize(static_cast<std::size_t>(want));
-            std::size_t got = want > 0 ? std::fread(block.data(), 1, block.size(), header.get()) : 0;
+            std::size_t got = want > 0 ? std::fread(block.data(), 1, block.size(), pair->header.get()) : 0;
             block.resize(got);
             headerLeft -= static_cast<std::int64_t>(got);
             // The entry's id is its record's position, which is what seq
             // holds in every file this program writes.
             std::uint32_t id = record.seq != 0 ? static_cast<std::uint32_t>(position) : 0;
-            MailEntry* entry = AddMailToList(list, block.data(), block.size(),
-                                             static_cast<std::uint32_t>(record.size), id, -1, prompt);
-            mailbox.entries.emplace_back(entry);
+            std::unique_ptr<MailEntry> entry(AddMailToList(list, block.data(), block.size(),
+                                                           static_cast<std::uint32_t>(record.size), id,
+                                                           nullptr, prompt));
+            entry->uid = std::string(UidOf(record));
+            mailbox.entries.push_back(std::move(entry));
             if (id != 0) {
                 ++shown;
                 if (progressRange) {
@@ -238,8 +335,17 @@ bool ClearCache(CMailboxFiles& mailbox, Prompt& prompt) {
     }
     // A cancelled operation gets a moment to let go of the files.
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool heldBefore = mailbox.HoldsWriteLock();
+    CacheLock::State state = mailbox.LockForWriting();
+    if (state != CacheLock::State::kHeld) {
+        mailbox.ReportLockRefused(state, prompt);
+        return false;
+    }
     bool header = DeleteIfExists(mailbox.kvtPath, prompt);
     bool index = DeleteIfExists(mailbox.sidPath, prompt);
+    if (!heldBefore) {
+        mailbox.UnlockWriting();
+    }
     return header && index;
 }
 

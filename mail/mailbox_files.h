@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "accounts/account_files.h"
 #include "mail/mail_entry.h"
 #include "mail/mail_list.h"
 #include "platform/prompt.h"
@@ -31,7 +32,8 @@ class CMailboxFiles {
 public:
     // accountName: CP932 bytes (cut at a zero byte); dataFolder: a path.
     // Also finishes a replacement of the header and index files that a
-    // stopped run left half done (see FinishPendingReplace).
+    // stopped run left half done (see FinishPendingReplace), unless a writer
+    // is at work on them.
     CMailboxFiles(std::string_view accountName, std::string dataFolder);
     ~CMailboxFiles();
     CMailboxFiles(const CMailboxFiles&) = delete;
@@ -46,6 +48,23 @@ public:
     std::string DetachCapture();
     void EndCapture();
     bool Capturing() const { return capturing_; }
+
+    // --- the account's CacheLock, held by this object while it writes ---
+    // Every operation that writes the files below or their temporaries takes
+    // it first and gives up when another holds it. kHeld also when this
+    // object holds it already.
+    CacheLock::State LockForWriting();
+    void UnlockWriting();
+    bool HoldsWriteLock() const { return writeLock_.Held(); }
+    // Why the lock could not be taken (errno), for kFailed.
+    int LockError() const { return lockError_; }
+    // Tells the user why an operation could not take the lock: another
+    // window or wrenpost-cli is writing (IDS_CACHE_BUSY), or the system's
+    // error for the lock file.
+    void ReportLockRefused(CacheLock::State state, Prompt& prompt) const;
+
+    const std::string& AccountName() const { return accountName_; }
+    const std::string& DataFolder() const { return dataFolder_; }
 
     // --- temporaries ---
     std::string ResponsePath() const { return lstPath + "_"; }
@@ -69,6 +88,8 @@ public:
     // lines are ignored, missing ones leave "*". False as above.
     bool WriteUidIndex();
 
+    // The writers below expect the caller to hold the write lock.
+
     // Puts the new header and index files in place of the old ones. The index
     // goes first and the header file second, so that a run stopped between
     // the two leaves the new header file alone under its temporary name: the
@@ -80,7 +101,10 @@ public:
     bool ReplaceHeaderAndIndex(Prompt& prompt);
     // Completes a replacement stopped after the index was renamed, and
     // removes the temporaries of a run stopped before it: afterwards the
-    // account has the old pair or the new pair, never a mixture.
+    // account has the old pair or the new pair, never a mixture. Takes the
+    // write lock for it when this object does not hold it; when another
+    // holds it, a writer is at work on those very files and nothing is
+    // touched.
     void FinishPendingReplace();
     // Removes the index and header files and their temporaries: what a run
     // that could not write its new files leaves, rather than a stale index.
@@ -94,6 +118,12 @@ public:
     std::vector<std::unique_ptr<MailEntry>> entries;
 
 private:
+    void FinishPendingReplaceLocked();
+
+    std::string accountName_;
+    std::string dataFolder_;
+    CacheLock writeLock_;
+    int lockError_ = 0;
     bool capturing_ = false;
     std::string capture_;
 };
@@ -110,6 +140,7 @@ void LoadCachedList(CMailboxFiles& mailbox, MailList& list, Prompt& prompt,
 
 // Asks 40203 (Yes/No, No the default); on Yes deletes the header and index
 // files, leaving rows and entries as they are. True when it deleted both.
+// While another process writes them, says so and deletes nothing.
 bool ClearCache(CMailboxFiles& mailbox, Prompt& prompt);
 
 // Deletes a file; a missing one is no error. A failure shows the system's

@@ -21,13 +21,27 @@ MailEntry* MemoryList::RowEntry(int row) const {
     return Valid(row) ? rows_[row].entry : nullptr;
 }
 
-int MemoryList::FindRow(const MailEntry* entry) const {
-    for (int i = 0; i < RowCount(); ++i) {
-        if (rows_[i].entry == entry) {
-            return i;
+const std::unordered_map<const MailEntry*, int>& MemoryList::RowIndex() const {
+    if (rowOfStale_) {
+        rowOf_.clear();
+        rowOf_.reserve(rows_.size());
+        for (std::size_t i = 0; i < rows_.size(); ++i) {
+            if (rows_[i].entry != nullptr) {
+                rowOf_.try_emplace(rows_[i].entry, static_cast<int>(i));
+            }
         }
+        rowOfStale_ = false;
     }
-    return -1;
+    return rowOf_;
+}
+
+int MemoryList::FindRow(const MailEntry* entry) const {
+    if (entry == nullptr) {
+        return -1;
+    }
+    const auto& index = RowIndex();
+    auto found = index.find(entry);
+    return found == index.end() ? -1 : found->second;
 }
 
 int MemoryList::InsertRow(MailEntry* entry, int markImage) {
@@ -36,9 +50,32 @@ int MemoryList::InsertRow(MailEntry* entry, int markImage) {
     row.markImage = markImage;
     if (entry != nullptr) {
         ShowEntry(row);
+        if (!rowOfStale_) {
+            rowOf_.try_emplace(entry, RowCount());
+        }
     }
     rows_.push_back(std::move(row));
     return RowCount() - 1;
+}
+
+void MemoryList::Reorder(const std::vector<int>& order) {
+    if (order.size() != rows_.size()) {
+        return;
+    }
+    std::vector<bool> seen(rows_.size(), false);
+    for (int from : order) {
+        if (!Valid(from) || seen[static_cast<std::size_t>(from)]) {
+            return;
+        }
+        seen[static_cast<std::size_t>(from)] = true;
+    }
+    std::vector<Row> sorted;
+    sorted.reserve(rows_.size());
+    for (int from : order) {
+        sorted.push_back(std::move(rows_[static_cast<std::size_t>(from)]));
+    }
+    rows_ = std::move(sorted);
+    rowOfStale_ = true;
 }
 
 void MemoryList::UpdateRow(int row) {
@@ -50,6 +87,7 @@ void MemoryList::UpdateRow(int row) {
 void MemoryList::DeleteRow(int row) {
     if (Valid(row)) {
         rows_.erase(rows_.begin() + row);
+        rowOfStale_ = true;
     }
 }
 
@@ -70,10 +108,13 @@ void MemoryList::DeleteRows(std::vector<int> rows) {
         }
     }
     rows_.resize(kept);
+    rowOfStale_ = true;
 }
 
 void MemoryList::DeleteAllRows() {
     rows_.clear();
+    rowOf_.clear();
+    rowOfStale_ = false;
 }
 
 void MemoryList::ReserveRows(int count) {

@@ -3,6 +3,7 @@
 // keep the texts and images the list view would show; entries are not owned.
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "mail/mail_list.h"
@@ -50,6 +51,10 @@ public:
     std::vector<int> SelectedRows() const;
     // The row last scrolled into view; -1 when none.
     int LastVisibleRow() const { return lastVisible_; }
+    // The rows in a new order, as a sort of the list view leaves them:
+    // order[i] is the row that goes to position i (a permutation of the
+    // rows; anything else changes nothing).
+    void Reorder(const std::vector<int>& order);
     int SortIndicatorClears() const { return sortIndicatorClears_; }
 
 private:
@@ -64,7 +69,12 @@ private:
     bool Valid(int row) const { return row >= 0 && row < RowCount(); }
     static void ShowEntry(Row& row);
 
+    // entry -> its first row; rebuilt after a change that moves rows.
+    const std::unordered_map<const MailEntry*, int>& RowIndex() const;
+
     std::vector<Row> rows_;
+    mutable std::unordered_map<const MailEntry*, int> rowOf_;
+    mutable bool rowOfStale_ = false;
     int currentRow_ = -1;
     int lastVisible_ = -1;
     int sortIndicatorClears_ = 0;

@@ -4,10 +4,10 @@
 // the message-box seam. The engine fills it for the program and wrenpost-cli;
 // tests fill it with recorders.
 
+#include <functional>
+
 #include "mail/mail_list.h"
 #include "platform/prompt.h"
-
-#include <functional>
 
 namespace wp {
 
@@ -25,6 +25,10 @@ struct OperationContext {
     std::function<void(int position)> progressPos;
     // UM_STATUSTEXT (posted): a string id for the status pane.
     std::function<void(int id)> postStatus;
+    // Whether the account the operation started with still exists as it was
+    // (another window or wrenpost-cli may have deleted it meanwhile); asked
+    // before the operation keeps anything. Empty: it does.
+    std::function<bool()> accountStillValid;
 };
 
 }  // namespace wp

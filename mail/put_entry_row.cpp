@@ -2,10 +2,14 @@
 
 namespace wp {
 
-MailEntry* PutEntryRow(MailList& list, const HeaderSummary& summary, int row) {
-    const bool append = row == -1;
-    MailEntry* entry = append ? new MailEntry : list.RowEntry(row);
-    if (entry == nullptr || summary.id == 0) {
+MailEntry* PutEntryRow(MailList& list, const HeaderSummary& summary, MailEntry* update) {
+    const bool append = update == nullptr;
+    const int row = append ? -1 : list.FindRow(update);
+    if (!append && row < 0) {
+        return nullptr;
+    }
+    MailEntry* entry = append ? new MailEntry : update;
+    if (summary.id == 0) {
         // An entry without a row still keeps its place among the cached ones.
         return entry;
     }

@@ -4,18 +4,22 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "mail/add_mail_to_list.h"
 #include "mail/cache_io.h"
+#include "mail/entry_record.h"
 #include "mail/index_file.h"
 #include "mail/listing_lines.h"
 #include "net/pop3_session.h"
 #include "platform/messages.h"
+#include "platform/string_table.h"
 
 namespace wp {
 
@@ -25,6 +29,8 @@ namespace {
 
 // Rows reserved at most in advance, whatever count a server claims.
 constexpr int kReserveLimit = 100000;
+// The application title, the caption of the framework's own message boxes.
+constexpr int kAppTitleId = 57344;
 
 // The cached header file, read by offset.
 class CachedHeaders {
@@ -35,14 +41,16 @@ public:
             size_ = static_cast<std::int64_t>(st.st_size);
         }
     }
-    // The whole block or nothing: a block the file cannot supply in full is
-    // fetched again rather than shown or kept cut short.
+    // A whole TOP reply or nothing: a block the file cannot supply in full,
+    // or bytes that are not one reply (a damaged file, a shifted length), is
+    // fetched again rather than shown on a row or carried forward.
     bool Read(std::int64_t offset, std::int32_t length, std::string* block) const {
         if (!fd_ || length <= 0 || offset < 0 || offset > size_ - length) {
             return false;
         }
         block->resize(static_cast<std::size_t>(length));
-        if (io::ReadAt(fd_.get(), block->data(), block->size(), offset) != block->size()) {
+        if (io::ReadAt(fd_.get(), block->data(), block->size(), offset) != block->size() ||
+            !IsWholeTopReply(*block)) {
             block->clear();
             return false;
         }
@@ -65,7 +73,46 @@ std::optional<std::int32_t> StatCount(const char* reply) {
     return ParseCount(tokens.second);
 }
 
+// Holds the account's write lock for one run, unless the caller held it.
+class WriteLockScope {
+public:
+    explicit WriteLockScope(CMailboxFiles& mailbox)
+        : mailbox_(mailbox), heldBefore_(mailbox.HoldsWriteLock()), state_(mailbox.LockForWriting()) {}
+    ~WriteLockScope() {
+        if (!heldBefore_) {
+            mailbox_.UnlockWriting();
+        }
+    }
+    WriteLockScope(const WriteLockScope&) = delete;
+    WriteLockScope& operator=(const WriteLockScope&) = delete;
+    CacheLock::State state() const { return state_; }
+
+private:
+    CMailboxFiles& mailbox_;
+    bool heldBefore_;
+    CacheLock::State state_;
+};
+
+void ShowWriteError(Prompt& prompt, int err) {
+    PromptRequest request;
+    request.text = io::SystemErrorText(err);
+    request.caption = "Error";
+    request.buttons = PromptButtons::Ok;
+    request.icon = PromptIcon::Information;
+    prompt.Ask(request);
+}
+
 }  // namespace
+
+bool IsWholeTopReply(std::string_view block) {
+    static constexpr std::string_view kEnd = "\r\n.\r\n";
+    if (block.size() < 3 + kEnd.size() || block.substr(0, 3) != "+OK" ||
+        block.substr(block.size() - kEnd.size()) != kEnd) {
+        return false;
+    }
+    // The terminating line ends the reply: one inside it joins two blocks.
+    return block.find(kEnd) == block.size() - kEnd.size();
+}
 
 void DropStaleEntries(CMailboxFiles& mailbox, const std::vector<MailEntry*>& newList, MailList& list) {
     std::unordered_set<const MailEntry*> kept(newList.begin(), newList.end());
@@ -124,6 +171,14 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
     }
     list.ClearSortIndicator();
     progressRange(0, 0);
+    // Everything from here writes the account's files: the response file,
+    // the temporaries, the replacement. Another window or wrenpost-cli doing
+    // the same would mix its files with ours.
+    WriteLockScope lock(mailbox);
+    if (lock.state() != CacheLock::State::kHeld) {
+        mailbox.ReportLockRefused(lock.state(), ctx.prompt);
+        return -1;
+    }
     if (session.Noop() <= 0 || session.Stat() <= 0) {
         return -1;
     }
@@ -164,6 +219,7 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
 
     // 7-9: the files of this run and the cache of the last one.
     io::FilePtr newHeader = io::Open(mailbox.NewHeaderPath(), "wb");
+    int writeError = newHeader ? 0 : errno;
     std::optional<IndexFile> cache;
     std::optional<CachedHeaders> cachedHeaders;
     if (!io::Exists(mailbox.sidPath) || !io::Exists(mailbox.kvtPath)) {
@@ -177,11 +233,26 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
         cachedHeaders.emplace(mailbox.kvtPath);
     }
     io::Fd newIndex(::open(mailbox.NewIndexPath().c_str(), O_RDWR | O_CLOEXEC));
+    if (!newIndex && writeError == 0) {
+        writeError = errno;
+    }
     bool filesOk = newHeader && newIndex;
+
+    // The entries on screen, by the unique id they were made from. The index
+    // file may have been rewritten by another process since they were loaded,
+    // so an entry is found by its own id, never by its position in the file.
+    std::unordered_map<std::string_view, MailEntry*> entryByUid;
+    entryByUid.reserve(mailbox.entries.size());
+    for (const std::unique_ptr<MailEntry>& entry : mailbox.entries) {
+        if (entry && entry->id != 0 && HasUsableUid(*entry)) {
+            entryByUid.try_emplace(entry->uid, entry.get());
+        }
+    }
+    std::unordered_set<std::string_view> seenUids;
+    seenUids.reserve(records.size());
 
     std::vector<MailEntry*> newList;
     newList.reserve(records.size());
-    std::unordered_set<const MailEntry*> claimed;
     int result = count;
 
     // 10: one mail after the other, in the order of the fresh listing.
@@ -189,32 +260,31 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
         YieldProcessor();
         const IndexRecord& record = records[i];
         const auto nextId = static_cast<std::uint32_t>(i + 1);
-        int rowToUpdate = -1;
+        const std::string_view uid = UidOf(record);
+        // Two mails with one id on the server: the second is fetched like a
+        // new one instead of sharing the first one's header and entry.
+        const bool firstWithUid = IsUsableUid(uid) && seenUids.insert(uid).second;
+        MailEntry* known = nullptr;  // the entry, and so the row, this mail has
         MailEntry* entry = nullptr;
         std::string block;
+        bool cachedBlock = false;  // the header file holds its whole block
 
-        if (cache) {
+        if (cache && firstWithUid) {
             IndexRecord cached;
             std::int64_t headerOffset = 0;
-            int position = FindCachedRecord(record, *cache, &cached, &headerOffset);
-            MailEntry* old = position > 0 ? mailbox.EntryAt(position - 1) : nullptr;
-            // Two mails with one id on the server: the second is fetched like
-            // a new one instead of sharing the first one's entry.
-            if (old != nullptr && claimed.count(old) != 0) {
-                old = nullptr;
-            }
-            if (old != nullptr) {
-                old->id = nextId;
-                if (cached.headerLength != 0 &&
-                    cachedHeaders->Read(headerOffset, cached.headerLength, &block)) {
-                    entry = old;  // no TOP; the row stays as it is
-                } else {
-                    rowToUpdate = list.FindRow(old);
+            if (FindCachedRecord(record, *cache, &cached, &headerOffset) > 0) {
+                if (auto found = entryByUid.find(uid); found != entryByUid.end()) {
+                    known = found->second;
                 }
+                cachedBlock = cached.headerLength != 0 &&
+                              cachedHeaders->Read(headerOffset, cached.headerLength, &block);
             }
         }
 
-        if (entry == nullptr) {
+        if (cachedBlock && known != nullptr && list.FindRow(known) >= 0) {
+            entry = known;  // no TOP; the row stays as it is
+            entry->id = nextId;
+        } else {
             mailbox.BeginCapture();
             if (session.Top(record.msgNo) == 0) {
                 mailbox.DetachCapture();
@@ -224,16 +294,24 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
             }
             block = mailbox.DetachCapture();
             mailbox.EndCapture();
-            entry = AddMailToList(list, block.data(), block.size(), static_cast<std::uint32_t>(record.size),
-                                  nextId, rowToUpdate, ctx.prompt);
-            if (entry == nullptr) {
-                // The row had lost its entry: the mail gets a row of its own.
+            // TOP pumped messages: the user may have sorted the list, so the
+            // row is looked up by its entry only when it is written.
+            if (known != nullptr) {
+                known->id = nextId;
                 entry = AddMailToList(list, block.data(), block.size(),
-                                      static_cast<std::uint32_t>(record.size), nextId, -1, ctx.prompt);
+                                      static_cast<std::uint32_t>(record.size), nextId, known, ctx.prompt);
+            }
+            if (entry == nullptr) {
+                // A new mail, or one whose row has gone: a row of its own.
+                entry = AddMailToList(list, block.data(), block.size(),
+                                      static_cast<std::uint32_t>(record.size), nextId, nullptr, ctx.prompt);
             }
         }
+        if (entry != known) {
+            // (A known entry has this id already, and entryByUid looks at it.)
+            entry->uid = std::string(uid);
+        }
 
-        claimed.insert(entry);
         newList.push_back(entry);
         list.EnsureVisible(list.RowCount() - 1);
         if (filesOk) {
@@ -244,6 +322,9 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
             filesOk = fits && std::fwrite(block.data(), 1, block.size(), newHeader.get()) == block.size() &&
                       io::WriteAt(newIndex.get(), length, sizeof length,
                                   static_cast<std::int64_t>(i * kIndexRecordSize + kHeaderLengthOffset));
+            if (!filesOk) {
+                writeError = fits && errno != 0 ? errno : EFBIG;
+            }
         }
         progressRange(static_cast<int>(nextId), count);
         if (ctx.progressPos) {
@@ -259,18 +340,44 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
 
     // 11-15, also after an interruption: the cache files describe the rows.
     if (newHeader) {
-        filesOk = std::fclose(newHeader.release()) == 0 && filesOk;
+        const bool closed = std::fclose(newHeader.release()) == 0;
+        if (!closed && filesOk) {
+            writeError = errno;
+        }
+        filesOk = closed && filesOk;
     }
-    filesOk = newIndex.Close() && filesOk;
+    if (!newIndex.Close() && filesOk) {
+        writeError = errno;
+        filesOk = false;
+    }
     cachedHeaders.reset();
     DeleteIfExists(mailbox.ResponsePath(), ctx.prompt);
     DeleteIfExists(mailbox.lstPath, ctx.prompt);
     DropStaleEntries(mailbox, newList, list);
     AdoptNewList(mailbox, newList);
-    if (filesOk) {
-        mailbox.ReplaceHeaderAndIndex(ctx.prompt);
-    } else {
+    if (ctx.accountStillValid && !ctx.accountStillValid()) {
+        // The account was deleted (or pointed at another mailbox) while this
+        // ran: what was listed belongs to nobody now, and a new account of the
+        // same name must not inherit it.
         mailbox.DiscardHeaderAndIndex();
+        DeleteAccountCacheFiles(mailbox.AccountName(), mailbox.DataFolder());
+        mailbox.ClearList(list);
+        PromptRequest request;
+        request.text = LoadString(IDS_ACCOUNT_GONE);
+        request.caption = LoadString(kAppTitleId);
+        request.buttons = PromptButtons::Ok;
+        request.icon = PromptIcon::Exclamation;
+        ctx.prompt.Ask(request);
+        return -1;
+    }
+    if (!filesOk) {
+        // The rows stay, but no cache file may claim to describe them.
+        mailbox.DiscardHeaderAndIndex();
+        ShowWriteError(ctx.prompt, writeError != 0 ? writeError : EIO);
+        return -1;
+    }
+    if (!mailbox.ReplaceHeaderAndIndex(ctx.prompt)) {
+        return -1;  // reported; never "completed"
     }
     return result;
 }

@@ -2,6 +2,7 @@
 // The server listing: brings the list and the account's cache files up to
 // date with the mails on the server.
 
+#include <string_view>
 #include <vector>
 
 #include "mail/mail_entry.h"
@@ -21,7 +22,16 @@ namespace wp {
 // malformed (the rows and files stay), -2 when a TOP failed or the session's
 // cancel was set (checked once per mail); the rows handled so far and the
 // cache files that describe them stay.
+// The run holds the account's write lock: while another process holds it,
+// the user is told and the result is -1 with nothing sent or changed. New
+// cache files that cannot be written or put in place are reported and give
+// -1 (the rows stay, the cache goes), and so does an account that
+// ctx.accountStillValid finds gone at the end (nothing of the run is kept).
 int RunListing(CMailboxFiles& mailbox, OperationContext& ctx);
+
+// Whether a cached header block is one whole TOP reply: "+OK" first, the
+// terminating CR LF "." CR LF last and nowhere before.
+bool IsWholeTopReply(std::string_view block);
 
 // Entries of the mailbox that are not in newList lose their rows and are
 // released; the others now belong to newList, which AdoptNewList hands over.

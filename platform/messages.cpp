@@ -5,7 +5,6 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
-
 #include <thread>
 
 namespace wp {
@@ -87,6 +86,17 @@ void RunOnUiThread(const std::function<void()>& fn) {
         return;
     }
     QMetaObject::invokeMethod(app, fn, Qt::BlockingQueuedConnection);
+}
+
+void ServeBlockedCalls(Window* window) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || !IsUiThread()) {
+        return;
+    }
+    QCoreApplication::sendPostedEvents(app, QEvent::MetaCall);
+    if (auto* object = dynamic_cast<QObject*>(window)) {
+        QCoreApplication::sendPostedEvents(object, QEvent::MetaCall);
+    }
 }
 
 void YieldProcessor() {

@@ -22,8 +22,12 @@ inline constexpr std::uint32_t UM_SELECTIONINFO = WM_APP + 204;  // 0x80CC
 inline constexpr std::uint32_t UM_OPERATIONDONE = WM_APP + 220;  // 0x80DC
 inline constexpr std::uint32_t WM_CLOSE = 0x0010;
 
-inline constexpr std::uint16_t LoWord(std::uintptr_t v) { return static_cast<std::uint16_t>(v & 0xFFFF); }
-inline constexpr std::uint16_t HiWord(std::uintptr_t v) { return static_cast<std::uint16_t>((v >> 16) & 0xFFFF); }
+inline constexpr std::uint16_t LoWord(std::uintptr_t v) {
+    return static_cast<std::uint16_t>(v & 0xFFFF);
+}
+inline constexpr std::uint16_t HiWord(std::uintptr_t v) {
+    return static_cast<std::uint16_t>((v >> 16) & 0xFFFF);
+}
 inline constexpr std::uintptr_t MakeLong(std::uint16_t lo, std::uint16_t hi) {
     return static_cast<std::uintptr_t>(lo) | (static_cast<std::uintptr_t>(hi) << 16);
 }
@@ -65,6 +69,12 @@ void DispatchPendingMessages();
 // Runs fn on the user-interface thread and waits for it; runs it at once when
 // already there or when no application object exists.
 void RunOnUiThread(const std::function<void()>& fn);
+
+// On the user-interface thread: runs the calls another thread is blocked on,
+// RunOnUiThread's and window's Send's, and nothing else. For an owner that
+// must let its worker finish without handing control to arbitrary events
+// (the owner is being destroyed).
+void ServeBlockedCalls(Window* window);
 
 // The zero-length sleep of the original loops.
 void YieldProcessor();

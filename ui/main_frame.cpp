@@ -11,12 +11,12 @@
 #include <QStatusTipEvent>
 #include <QToolBar>
 #include <QToolButton>
-#include <fstream>
 
 #include "accounts/account_list.h"
 #include "accounts/widgets/account_bar.h"
 #include "accounts/widgets/account_dialog.h"
 #include "decode/date_size_text.h"
+#include "mail/entry_record.h"
 #include "mail/index_record.h"
 #include "mail/mailbox_files.h"
 #include "platform/profile.h"
@@ -572,13 +572,10 @@ void CMainFrame::OpenEntry(MailEntry* entry) {
     viewer_->SetEntry(entry);
     viewSize = static_cast<std::int32_t>(entry->size);
     viewHeaderLength = 0;
-    if (CMailboxFiles* mailbox = engine_->Mailbox(); mailbox != nullptr && entry->id > 0) {
-        std::ifstream index(mailbox->sidPath, std::ios::binary);
-        unsigned char bytes[kIndexRecordSize];
-        index.seekg(static_cast<std::streamoff>(entry->id - 1) *
-                    static_cast<std::streamoff>(kIndexRecordSize));
-        if (index.read(reinterpret_cast<char*>(bytes), sizeof bytes)) {
-            viewHeaderLength = DecodeIndexRecord(bytes).headerLength;
+    if (CMailboxFiles* mailbox = engine_->Mailbox()) {
+        IndexRecord record;
+        if (ReadEntryRecord(mailbox->sidPath, *entry, &record) == EntryRecord::kSame) {
+            viewHeaderLength = record.headerLength;
         }
     }
     viewer_->SetSizeText(MailSizeText(static_cast<std::uint32_t>(viewSize)));
@@ -605,8 +602,11 @@ void CMainFrame::Step(MailEntry* entry, int direction) {
     MailEntry* next = list_->RowEntry(row + direction);
     // The new fetch waits until the cancelled one has let go of the session;
     // by then the row may be gone.
-    engine_->WhenIdle([this, next] {
-        if (next == nullptr || list_->FindRow(next) < 0) {
+    // An account switch in between frees the entry, and a new one may take
+    // its address: the cache object's generation tells them apart.
+    const std::uint64_t generation = engine_->MailboxGeneration();
+    engine_->WhenIdle([this, next, generation] {
+        if (engine_->MailboxGeneration() != generation || next == nullptr || list_->FindRow(next) < 0) {
             return;
         }
         if (viewer_ == nullptr) {

@@ -1,5 +1,4 @@
 #include "ui/message_list_view.h"
-#include "decode/jis_sjis.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -14,8 +13,10 @@
 #include <array>
 #include <cstdio>
 #include <numeric>
+#include <unordered_map>
 
 #include "decode/date_size_text.h"
+#include "decode/jis_sjis.h"
 #include "engine/frame_engine.h"
 #include "mail/memory_list.h"
 #include "platform/messages.h"
@@ -238,6 +239,32 @@ public:
     std::vector<ListRow> rows;
     int shown = 0;
 
+    // The first row of an entry, in constant time; -1 when it has none.
+    int Find(const MailEntry* entry) const {
+        if (entry == nullptr) {
+            return -1;
+        }
+        if (rowOfStale_) {
+            rowOf_.clear();
+            rowOf_.reserve(rows.size());
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                if (rows[i].entry != nullptr) {
+                    rowOf_.try_emplace(rows[i].entry, static_cast<int>(i));
+                }
+            }
+            rowOfStale_ = false;
+        }
+        auto found = rowOf_.find(entry);
+        return found == rowOf_.end() ? -1 : found->second;
+    }
+
+    void Append(const ListRow& row) {
+        if (row.entry != nullptr && !rowOfStale_) {
+            rowOf_.try_emplace(row.entry, static_cast<int>(rows.size()));
+        }
+        rows.push_back(row);
+    }
+
     int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : shown; }
     int columnCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : kColumnCount;
@@ -346,6 +373,7 @@ public:
                 runs.emplace_back(row, row);
             }
         }
+        rowOfStale_ = true;
         if (runs.size() <= kMaxRemovedRuns) {
             for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
                 beginRemoveRows({}, it->first, it->second);
@@ -405,6 +433,8 @@ public:
     void Clear() {
         beginResetModel();
         rows.clear();
+        rowOf_.clear();
+        rowOfStale_ = false;
         shown = 0;
         endResetModel();
     }
@@ -427,8 +457,14 @@ public:
         }
         changePersistentIndexList(from, to);
         rows = std::move(sorted);
+        rowOfStale_ = true;
         emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     }
+
+private:
+    // entry -> first row, rebuilt after whatever moves rows.
+    mutable std::unordered_map<const MailEntry*, int> rowOf_;
+    mutable bool rowOfStale_ = false;
 };
 
 namespace {
@@ -625,15 +661,7 @@ MailEntry* CTarnpostView::RowEntry(int row) const {
 }
 
 int CTarnpostView::FindRow(const MailEntry* entry) const {
-    return OnUiThread([&] {
-        const auto& rows = model_->rows;
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (rows[i].entry == entry) {
-                return static_cast<int>(i);
-            }
-        }
-        return -1;
-    });
+    return OnUiThread([&] { return model_->Find(entry); });
 }
 
 int CTarnpostView::InsertRow(MailEntry* entry, int markImage) {
@@ -641,7 +669,7 @@ int CTarnpostView::InsertRow(MailEntry* entry, int markImage) {
     row.entry = entry;
     row.partsImage = (entry != nullptr && entry->hasParts) ? kImageParts : kImagePlain;
     row.markImage = markImage;
-    model_->rows.push_back(row);
+    model_->Append(row);
     ScheduleFlush();
     return static_cast<int>(model_->rows.size()) - 1;
 }

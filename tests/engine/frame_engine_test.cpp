@@ -8,9 +8,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTimer>
+#include <atomic>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "headless_frame.h"
 #include "mail/mailbox_files.h"
@@ -370,6 +372,102 @@ TEST_F(FrameEngineDovecot, ManyOperationsCancelledAtRandomPointsAlwaysEnd) {
     EXPECT_GT(cancelledInLogin, 10);
     EXPECT_GT(cancelledInListing, 10);
     EXPECT_GT(completed, 10);
+}
+
+// --- one operation at a time -------------------------------------------------
+
+// A second start while an operation runs (Next pressed twice during a
+// fetch) would join the running worker on this thread while that worker
+// waits for this thread.
+TEST(FrameEngine, NoKindStartsWhileAnOperationRuns) {
+    ScriptedPeer peer;
+    peer.Silence();
+    peer.Start();
+    Rig rig("onekind");
+    rig.frame.SelectAccount("acc", Server(peer.port()), "alice", "secret");
+    rig.engine.StartOperation(kOperationList);
+    ASSERT_TRUE(test::PumpUntil([&] { return peer.connections() == 1; }));
+    for (int kind : {kOperationView, kOperationDelete, kOperationRetrieve}) {
+        SCOPED_TRACE(kind);
+        rig.engine.StartOperation(kind);
+        EXPECT_EQ(rig.engine.receiving, 1);
+        EXPECT_EQ(rig.engine.Session().cancel, 0) << "only the receive command cancels";
+    }
+    rig.engine.StartOperation(kOperationList);  // the receive command: cancel
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_EQ(peer.connections(), 1u);
+    peer.Stop();
+    peer.TakeFailures();
+}
+
+// What waited for the end of an operation runs in order until one of them
+// starts an operation; the rest wait for that one's end, and an account
+// switch among them never replaces the cache object under it.
+TEST_F(FrameEngineDovecot, QueuedCallbacksStopAtTheFirstThatStartsAnOperation) {
+    Fill(2);
+    Rig rig("queued");
+    Select(rig.frame);
+    const std::string account = "Dovecot " + user_.name();
+    rig.engine.SwitchAccount(account);
+    // Each fetch holds its operation open until the test lets it go.
+    std::atomic<int> fetches{0};
+    std::atomic<int> released{0};
+    rig.engine.Operations().fetchForView = [&](OperationContext&) {
+        const int n = ++fetches;
+        while (released < n) {
+            std::this_thread::yield();
+        }
+        return 0;
+    };
+    std::vector<std::string> order;
+    std::uint64_t generationAtStart = 0;
+    rig.engine.StartOperation(kOperationList);
+    ASSERT_EQ(rig.engine.receiving, 1);
+    // Next pressed twice, then another account chosen, all during the listing.
+    for (int press = 1; press <= 2; ++press) {
+        rig.engine.WhenIdle([&, press] {
+            order.push_back("view " + std::to_string(press) + (rig.engine.receiving ? " while running" : ""));
+            generationAtStart = rig.engine.MailboxGeneration();
+            rig.engine.StartOperation(kOperationView);
+        });
+    }
+    rig.engine.SwitchAccount("other");
+    rig.engine.WhenIdle([&] { order.push_back("after the switch"); });
+
+    ASSERT_TRUE(test::PumpUntil([&] { return fetches == 1; }));
+    EXPECT_EQ(order, std::vector<std::string>{"view 1"});
+    EXPECT_EQ(rig.engine.MailboxGeneration(), generationAtStart) << "the cache object stays under the fetch";
+    EXPECT_EQ(rig.engine.Mailbox()->AccountName(), account);
+    released = 1;
+    // The second press starts its own view once the first has ended.
+    ASSERT_TRUE(test::PumpUntil([&] { return fetches == 2; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"view 1", "view 2"}));
+    EXPECT_EQ(rig.engine.Mailbox()->AccountName(), account);
+    released = 2;
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_EQ(order, (std::vector<std::string>{"view 1", "view 2", "after the switch"}));
+    EXPECT_EQ(rig.engine.Mailbox()->AccountName(), "other");
+    EXPECT_NE(rig.engine.MailboxGeneration(), generationAtStart);
+}
+
+// The engine goes (the window closes, wrenpost-cli ends) while its worker
+// waits for the user-interface thread: here for the refused-password box.
+TEST(FrameEngine, DestroyedWhileItsWorkerWaitsForTheUserInterfaceItEndsWithoutABox) {
+    ScriptedPeer peer;
+    peer.Greet().Expect("USER alice\r\n").Send("+OK\r\n").Expect("PASS wrong\r\n").Send("-ERR no\r\n");
+    peer.Expect("QUIT\r\n").Send("+OK\r\n");
+    peer.Start();
+    HeadlessFrame frame;
+    ScriptedPrompt prompt;  // any box fails the test
+    auto engine = std::make_unique<FrameEngine>(frame, prompt, FreshDataFolder("destroyed"));
+    frame.SelectAccount("acc", Server(peer.port()), "alice", "wrong");
+    engine->StartOperation(kOperationList);
+    // No events are served meanwhile: the worker's box waits for this thread.
+    ASSERT_TRUE(peer.WaitDone());
+    engine.reset();
+    EXPECT_EQ(prompt.Count(), 0u);
+    peer.Check();
+    QCoreApplication::processEvents();
 }
 
 }  // namespace

@@ -40,7 +40,8 @@ const std::string kBlock =
 TEST(AddMailToList, WritesTheRowAsTheListShowsIt) {
     MemoryList list;
     RecordingPrompt prompt;
-    std::unique_ptr<MailEntry> entry(AddMailToList(list, kBlock.data(), kBlock.size(), 81234, 4, -1, prompt));
+    std::unique_ptr<MailEntry> entry(
+        AddMailToList(list, kBlock.data(), kBlock.size(), 81234, 4, nullptr, prompt));
     ASSERT_NE(entry, nullptr);
     ASSERT_EQ(list.RowCount(), 1);
     EXPECT_EQ(list.RowEntry(0), entry.get());
@@ -59,9 +60,9 @@ TEST(AddMailToList, UpdatesARowInPlace) {
     MemoryList list;
     RecordingPrompt prompt;
     const std::string old = "+OK\r\nSubject: old\r\n\r\n.\r\n";
-    std::unique_ptr<MailEntry> entry(AddMailToList(list, old.data(), old.size(), 10, 1, -1, prompt));
+    std::unique_ptr<MailEntry> entry(AddMailToList(list, old.data(), old.size(), 10, 1, nullptr, prompt));
     list.SetMarkImage(0, kImageMarked);
-    EXPECT_EQ(AddMailToList(list, kBlock.data(), kBlock.size(), 20, 1, 0, prompt), entry.get());
+    EXPECT_EQ(AddMailToList(list, kBlock.data(), kBlock.size(), 20, 1, entry.get(), prompt), entry.get());
     EXPECT_EQ(Cp932ToUtf8(list.Text(0, kColumnSubject)), "会議の件");
     EXPECT_EQ(entry->mark, 1);
     EXPECT_EQ(list.RowCount(), 1);
@@ -70,7 +71,7 @@ TEST(AddMailToList, UpdatesARowInPlace) {
 TEST(AddMailToList, CachedRecordOfADeletedMailHasNoRow) {
     MemoryList list;
     RecordingPrompt prompt;
-    std::unique_ptr<MailEntry> entry(AddMailToList(list, "", 0, 0, 0, -1, prompt));
+    std::unique_ptr<MailEntry> entry(AddMailToList(list, "", 0, 0, 0, nullptr, prompt));
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(list.RowCount(), 0);
 }
@@ -83,7 +84,7 @@ TEST(AddMailToList, InvalidBase64ShowsOneBoxPerValue) {
         block += " =?ISO-2022-JP?B?GyRC JUYlOSVIGyhC?=";
     }
     block += "\r\n\r\n.\r\n";
-    std::unique_ptr<MailEntry> entry(AddMailToList(list, block.data(), block.size(), 1, 1, -1, prompt));
+    std::unique_ptr<MailEntry> entry(AddMailToList(list, block.data(), block.size(), 1, 1, nullptr, prompt));
     ASSERT_EQ(prompt.asked.size(), 2u);  // subject, then sender
 
     const PromptRequest& first = prompt.asked[0];

@@ -88,8 +88,9 @@ inline ScriptedPeer& QuitSteps(ScriptedPeer& peer) {
 
 // The frame's side of the mail operations for one account.
 struct ListingRig {
-    explicit ListingRig(std::string account = "alice@example") : accountName(std::move(account)) {
-        mailbox = std::make_unique<CMailboxFiles>(accountName, folder.path());
+    explicit ListingRig(std::string account = "alice@example", std::string otherFolder = {})
+        : accountName(std::move(account)), dataFolder(otherFolder.empty() ? folder.path() : otherFolder) {
+        mailbox = std::make_unique<CMailboxFiles>(accountName, dataFolder);
         host.SetMailbox(mailbox.get());
         host.progressAddBytes = [this](int) { ++topChunks; };
     }
@@ -111,7 +112,8 @@ struct ListingRig {
                                      onPosition(position);
                                  }
                              },
-                             [this](int id) { statuses.push_back(id); }};
+                             [this](int id) { statuses.push_back(id); },
+                             accountStillValid};
         return ctx;
     }
 
@@ -169,7 +171,7 @@ struct ListingRig {
     void SwitchAccount() {
         mailbox->ClearList(list);
         mailbox.reset();
-        mailbox = std::make_unique<CMailboxFiles>(accountName, folder.path());
+        mailbox = std::make_unique<CMailboxFiles>(accountName, dataFolder);
         host.SetMailbox(mailbox.get());
         ranges.clear();
         positions.clear();
@@ -197,6 +199,8 @@ struct ListingRig {
 
     std::string accountName;
     DataFolder folder;
+    // The rig's own folder, or another rig's: two writers of one account.
+    std::string dataFolder;
     std::unique_ptr<CMailboxFiles> mailbox;
     MailboxSessionHost host;
     CMailSocket socket;
@@ -206,6 +210,7 @@ struct ListingRig {
     MemoryList list;
     LenientPrompt prompt;
     std::function<bool()> checkConnection = [] { return true; };
+    std::function<bool()> accountStillValid;
     std::vector<std::pair<int, int>> ranges;
     std::vector<int> positions;
     std::vector<int> statuses;

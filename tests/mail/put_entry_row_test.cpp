@@ -35,8 +35,8 @@ protected:
 };
 
 TEST_F(PutEntryRowTest, AppendMakesAnUnmarkedRow) {
-    MailEntry* plain = Keep(PutEntryRow(list_, Summary(1, 0, "first", 512), -1));
-    MailEntry* parts = Keep(PutEntryRow(list_, Summary(2, 1, "second", 70000), -1));
+    MailEntry* plain = Keep(PutEntryRow(list_, Summary(1, 0, "first", 512), nullptr));
+    MailEntry* parts = Keep(PutEntryRow(list_, Summary(2, 1, "second", 70000), nullptr));
     ASSERT_NE(plain, nullptr);
     ASSERT_EQ(list_.RowCount(), 2);
 
@@ -59,19 +59,19 @@ TEST_F(PutEntryRowTest, AppendMakesAnUnmarkedRow) {
 }
 
 TEST_F(PutEntryRowTest, IdZeroGivesAnEntryWithoutARow) {
-    MailEntry* entry = Keep(PutEntryRow(list_, Summary(0, 1, "deleted"), -1));
+    MailEntry* entry = Keep(PutEntryRow(list_, Summary(0, 1, "deleted"), nullptr));
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(list_.RowCount(), 0);
     EXPECT_EQ(entry->id, 0u);
 }
 
 TEST_F(PutEntryRowTest, UpdateKeepsTheMarkTheUserSet) {
-    MailEntry* entry = Keep(PutEntryRow(list_, Summary(1, 0, "old"), -1));
-    Keep(PutEntryRow(list_, Summary(2, 0, "other"), -1));
+    MailEntry* entry = Keep(PutEntryRow(list_, Summary(1, 0, "old"), nullptr));
+    Keep(PutEntryRow(list_, Summary(2, 0, "other"), nullptr));
     list_.SetMarkImage(0, kImageMarked);
     entry->id = 5;  // the listing renumbers before it updates
 
-    MailEntry* updated = PutEntryRow(list_, Summary(9, 1, "new", 99), 0);
+    MailEntry* updated = PutEntryRow(list_, Summary(9, 1, "new", 99), entry);
     EXPECT_EQ(updated, entry);
     EXPECT_EQ(list_.RowCount(), 2);
     EXPECT_EQ(entry->mark, 1);
@@ -84,16 +84,20 @@ TEST_F(PutEntryRowTest, UpdateKeepsTheMarkTheUserSet) {
 }
 
 TEST_F(PutEntryRowTest, UpdateWithIdZeroLeavesTheRow) {
-    MailEntry* entry = Keep(PutEntryRow(list_, Summary(1, 0, "kept"), -1));
-    EXPECT_EQ(PutEntryRow(list_, Summary(0, 1, "ignored"), 0), entry);
+    MailEntry* entry = Keep(PutEntryRow(list_, Summary(1, 0, "kept"), nullptr));
+    EXPECT_EQ(PutEntryRow(list_, Summary(0, 1, "ignored"), entry), entry);
     EXPECT_EQ(list_.Text(0, kColumnSubject), "kept");
     EXPECT_EQ(entry->hasParts, 0);
 }
 
-TEST_F(PutEntryRowTest, UpdateOfAMissingRowChangesNothing) {
-    Keep(PutEntryRow(list_, Summary(1, 0, "only"), -1));
-    EXPECT_EQ(PutEntryRow(list_, Summary(2, 0, "x"), 7), nullptr);
+TEST_F(PutEntryRowTest, UpdateOfAnEntryWithoutARowChangesNothing) {
+    Keep(PutEntryRow(list_, Summary(1, 0, "only"), nullptr));
+    MailEntry stray;
+    stray.subject = "stray";
+    EXPECT_EQ(PutEntryRow(list_, Summary(2, 0, "x"), &stray), nullptr);
     EXPECT_EQ(list_.RowCount(), 1);
+    EXPECT_EQ(stray.subject, "stray");
+    EXPECT_EQ(list_.Text(0, kColumnSubject), "only");
 }
 
 TEST(MemoryList, SelectionAndCurrentRow) {

@@ -181,6 +181,14 @@ ScriptedPeer& ScriptedPeer::Pause(milliseconds how_long) {
     return Add({Kind::kPause, {}, {}, how_long});
 }
 
+ScriptedPeer& ScriptedPeer::Hold() {
+    return Add({Kind::kHold, {}, {}, {}});
+}
+
+void ScriptedPeer::Release() {
+    ++releases_;
+}
+
 ScriptedPeer& ScriptedPeer::Close() {
     return Add({Kind::kClose, {}, {}, {}});
 }
@@ -216,6 +224,8 @@ std::string ScriptedPeer::Describe(std::size_t index) const {
             return what + "(expect a line)";
         case Kind::kPause:
             return what + "(pause)";
+        case Kind::kHold:
+            return what + "(hold until released)";
         case Kind::kClose:
             return what + "(close)";
         case Kind::kReset:
@@ -360,6 +370,28 @@ bool ScriptedPeer::Play(std::size_t index, const Step& step) {
                     return true;
                 }
             }
+        }
+        case Kind::kHold: {
+            while (releases_.load() <= holdsPassed_) {
+                if (Clock::now() >= deadline) {
+                    Fail(Describe(index) + ": not released within " + std::to_string(step_timeout_.count()) +
+                         " ms");
+                    return false;
+                }
+                const auto slice = std::min(deadline, Clock::now() + milliseconds(20));
+                Io io =
+                    conn_ >= 0 ? ReadSome(slice) : (Sleep(milliseconds(20)) ? Io::kTimeout : Io::kStopped);
+                if (io == Io::kStopped) {
+                    return false;
+                }
+                if (io == Io::kClosed || io == Io::kError) {
+                    if (!Sleep(milliseconds(20))) {
+                        return false;
+                    }
+                }
+            }
+            ++holdsPassed_;
+            return true;
         }
         case Kind::kClose:
         case Kind::kReset:

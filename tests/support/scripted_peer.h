@@ -89,6 +89,11 @@ public:
     ScriptedPeer& ExpectAnyLine();
     // Waits before the next step, reading and recording meanwhile.
     ScriptedPeer& Pause(std::chrono::milliseconds how_long);
+    // Waits, reading and recording meanwhile, until the test calls Release()
+    // (each call releases one such step); a step timeout fails it. For a
+    // server that is slow exactly as long as the test needs.
+    ScriptedPeer& Hold();
+    void Release();
     // Closes the connection (FIN), e.g. in the middle of a reply.
     ScriptedPeer& Close();
     // Closes the connection with a reset (RST).
@@ -130,7 +135,7 @@ public:
     std::vector<std::string> TakeFailures();
 
 private:
-    enum class Kind { kAccept, kSend, kExpect, kExpectAny, kPause, kClose, kReset, kSilence };
+    enum class Kind { kAccept, kSend, kExpect, kExpectAny, kPause, kHold, kClose, kReset, kSilence };
     struct Step {
         Kind kind;
         std::string bytes;
@@ -180,6 +185,8 @@ private:
     bool done_ = false;
     bool closed_ = false;  // a connection was accepted and has been closed since
     std::atomic<bool> stop_{false};
+    std::atomic<int> releases_{0};
+    int holdsPassed_ = 0;  // the peer's thread
 };
 
 }  // namespace wp::test

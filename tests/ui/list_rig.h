@@ -98,7 +98,7 @@ struct ListRig {
         s.subject = Sjis(subject);
         s.date = date;
         s.size = size;
-        entries.emplace_back(PutEntryRow(*view, s, -1));
+        entries.emplace_back(PutEntryRow(*view, s, nullptr));
         view->Flush();
         return view->RowCount() - 1;
     }

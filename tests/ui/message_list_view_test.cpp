@@ -71,7 +71,7 @@ TEST(MessageListView, RowsShowTheKindOfMailAndAnEntryWithoutIdGetsNoRow) {
             std::string("+OK\r\nFrom: a@example.jp\r\nSubject: =?ISO-2022-JP?B?GyRCJCIkJBsoQg==?=\r\n") +
             c.header + "Date: Mon, 7 Mar 2005 09:05:00 +0900\r\n\r\n.\r\n";
         std::unique_ptr<MailEntry> entry(
-            AddMailToList(*rig.view, block.data(), block.size(), 1234, c.id, -1, prompt));
+            AddMailToList(*rig.view, block.data(), block.size(), 1234, c.id, nullptr, prompt));
         ASSERT_NE(entry, nullptr) << "an entry always comes back";
         if (c.image < 0) {
             EXPECT_EQ(rig.view->RowCount(), before);
@@ -95,7 +95,7 @@ TEST(MessageListView, RowsShowTheKindOfMailAndAnEntryWithoutIdGetsNoRow) {
     HeaderSummary again;
     again.id = 1;
     again.subject = "new";
-    EXPECT_EQ(PutEntryRow(*rig.view, again, 0), rig.entries[0].get());
+    EXPECT_EQ(PutEntryRow(*rig.view, again, rig.entries[0].get()), rig.entries[0].get());
     EXPECT_EQ(rig.view->MarkImage(0), kImageMarked);
     EXPECT_EQ(rig.entries[0]->mark, kImageMarked);
     EXPECT_EQ(rig.view->PartsImage(0), kImagePlain);
