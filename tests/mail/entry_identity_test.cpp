@@ -362,6 +362,24 @@ TEST(EntryIdentity, AReaderNeverTidiesARunningListingAndASecondWriterIsTurnedAwa
     EXPECT_EQ(ListOnce(after, kFour, {1, 2, 3, 4}), 4);
 }
 
+TEST(EntryIdentity, TheCacheClearLeavesFilesAnotherWriterHolds) {
+    ListingRig rig;
+    ASSERT_EQ(ListOnce(rig, kFour, {1, 2, 3, 4}), 4);
+    test::LenientPrompt prompt;
+    {
+        CacheLock other = CacheLock::TryAcquire(rig.accountName, rig.dataFolder);
+        ASSERT_TRUE(other.Held());
+        prompt.answer = PromptAnswer::Yes;
+        EXPECT_FALSE(ClearCache(*rig.mailbox, prompt));
+        ASSERT_EQ(prompt.asked.size(), 2u);
+        EXPECT_EQ(prompt.asked[1].text, LoadString(IDS_CACHE_BUSY));
+        EXPECT_TRUE(Exists(rig.mailbox->sidPath));
+        EXPECT_TRUE(Exists(rig.mailbox->kvtPath));
+    }
+    EXPECT_TRUE(ClearCache(*rig.mailbox, prompt));
+    EXPECT_FALSE(Exists(rig.mailbox->sidPath));
+}
+
 TEST(EntryIdentity, AReplaceThatFailsIsReportedNeverCompleted) {
     ListingRig rig;
     rig.onPosition = [&](int position) {

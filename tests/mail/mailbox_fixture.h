@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -124,9 +125,11 @@ class LenientPrompt final : public Prompt {
 public:
     PromptAnswer Ask(const PromptRequest& request) override {
         asked.push_back(request);
-        return request.defaultAnswer;
+        return answer.value_or(request.defaultAnswer);
     }
     std::vector<PromptRequest> asked;
+    // Every box's answer, instead of its default.
+    std::optional<PromptAnswer> answer;
 };
 
 }  // namespace wp::test
