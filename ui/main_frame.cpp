@@ -38,6 +38,10 @@ namespace {
 
 constexpr std::string_view kWindowSection = "WinPosition\\WinRect";
 constexpr std::string_view kViewerSection = "WinPosition\\DlgRect";
+// A first start shows the six columns and about twenty rows.
+constexpr int kFirstStartWidth = 900;
+constexpr int kFirstStartHeight = 600;
+// What a saved rectangle that cannot be a window falls back to.
 constexpr int kDefaultWidth = 567;
 constexpr int kDefaultHeight = 332;
 
@@ -318,7 +322,7 @@ void CMainFrame::RestorePlacement() {
     const int left = profile_.GetInt(kWindowSection, "Left", -1);
     const int right = profile_.GetInt(kWindowSection, "Right", -1);
     if (top == -1 && bottom == -1 && left == -1 && right == -1) {
-        resize(kDefaultWidth, kDefaultHeight);
+        resize(FirstStartSize());
         return;
     }
     const QRect saved(left, top, right - left, bottom - top);
@@ -335,6 +339,16 @@ void CMainFrame::RestorePlacement() {
             return;
         }
     }
+}
+
+QSize CMainFrame::FirstStartSize() {
+    QSize size(kFirstStartWidth, kFirstStartHeight);
+    if (QScreen* shown = QGuiApplication::primaryScreen()) {
+        // Room for the window's frame on a small screen.
+        const QRect free = shown->availableGeometry();
+        size = size.boundedTo(QSize(free.width() * 9 / 10, free.height() * 9 / 10));
+    }
+    return size;
 }
 
 void CMainFrame::SavePlacement() {

@@ -69,6 +69,9 @@ public:
     ~CMainFrame() override;
 
     FrameEngine& Engine() { return *engine_; }
+    // The window's size when the profile has no rectangle yet: room for the
+    // six columns and about twenty rows, within the screen.
+    static QSize FirstStartSize();
     CTarnpostDoc& Document() { return document_; }
     Profile& AppProfile() { return profile_; }
     const std::string& DataFolder() const { return dataFolder_; }

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScreen>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -64,7 +66,12 @@ TEST(MainFrame, ProgressBarLiesOverTheThirdPaneAfterAResize) {
 TEST(MainFrame, OpensAtTheDefaultSizeWithoutASavedRectangle) {
     FrameRig rig;
     CMainFrame& frame = rig.Open();
-    EXPECT_EQ(frame.size(), QSize(567, 332));
+    // Room for the six columns and about twenty rows, within the screen.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize expected =
+        QSize(900, 600).boundedTo(QSize(screen.width() * 9 / 10, screen.height() * 9 / 10));
+    EXPECT_EQ(CMainFrame::FirstStartSize(), expected);
+    EXPECT_EQ(frame.size(), expected);
     EXPECT_EQ(frame.windowTitle(), QString::fromUtf8("レンポスト Ver2.2 - Wrenpost"));
     EXPECT_EQ(rig.PaneText(0), Shown("ﾚﾃﾞｨ"));
 }
