@@ -13,7 +13,6 @@
 #include "decode/jis_sjis.h"
 #include "decode/kanji_converter.h"
 #include "mail/cache_io.h"
-#include "platform/paths.h"
 
 namespace wp {
 
@@ -23,19 +22,6 @@ namespace {
 
 constexpr std::string_view::size_type npos = std::string_view::npos;
 constexpr std::string_view kEmptyLine = "\r\n\r\n";
-
-std::optional<std::string> ReadWhole(const std::string& path) {
-    std::optional<std::int64_t> size = io::RegularFileSize(path);
-    io::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!size || !fd) {
-        return std::nullopt;
-    }
-    std::string bytes(static_cast<std::size_t>(*size), '\0');
-    if (io::ReadAt(fd.get(), bytes.data(), bytes.size(), 0) != bytes.size()) {
-        return std::nullopt;
-    }
-    return bytes;
-}
 
 char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -71,6 +57,26 @@ std::string_view CutWhole(std::string_view text, std::size_t limit) {
         keep += width;
     }
     return text.substr(0, keep);
+}
+
+// False when the text holds no Content-Disposition field in any spelling
+// the field reader knows: two fast scans, where the reader makes four slow
+// ones through the rest of a large mail for every field it finds.
+bool MayHoldDisposition(std::string_view text) {
+    static constexpr std::string_view kName = "content-disposition:";
+    if (text.size() >= kName.size()) {
+        bool atStart = true;
+        for (std::size_t i = 0; i < kName.size() && atStart; ++i) {
+            atStart = AsciiLower(text[i]) == kName[i];
+        }
+        if (atStart) {
+            return true;
+        }
+    }
+    auto has = [&](std::string_view part) {
+        return ::memmem(text.data(), text.size(), part.data(), part.size()) != nullptr;
+    };
+    return has("isposition:") || has("ISPOSITION:");
 }
 
 // A sibling name no one else uses: the folder of `path`, a dot, random digits.
@@ -117,28 +123,9 @@ std::string MailTextToShow(std::string raw, std::int32_t code) {
     if (std::size_t zero = raw.find('\0'); zero != npos) {
         raw.resize(zero);
     }
-    // The converted file is private to this call: two windows on one data
-    // folder never read each other's.
-    if (std::optional<std::string> folder = PrivateTempFolder()) {
-        std::string scratch = JoinPath(*folder, "view-XXXXXX");
-        io::Fd fd(::mkostemp(scratch.data(), O_CLOEXEC));
-        if (fd) {
-            fd.Close();
-            std::optional<std::string> text;
-            const bool written =
-                CKanjiConverter::ConvertToFile(raw.data(), raw.size(), scratch, code, KANJI_SJIS);
-            if (written) {
-                // The mail is in the file now: one copy less while it is read back.
-                std::string().swap(raw);
-                text = ReadWhole(scratch);
-            }
-            ::unlink(scratch.c_str());
-            if (text) {
-                return std::move(*text);
-            }
-        }
-    }
-    // A full disk must not blank the mail: the same conversion in memory.
+    // The converter ConvertToFile uses, without its file: that file would
+    // only be read back at once, and writing and reading it cost more than
+    // the conversion itself; two windows can never share it either.
     return CKanjiConverter::Convert(raw.data(), raw.size(), code, KANJI_SJIS);
 }
 
@@ -151,7 +138,7 @@ std::vector<std::string> AttachmentNames(std::string_view text, const InvalidCha
     }
     ++pos;
     constexpr std::string_view kFileName = "filename=";
-    while (pos < text.size() && names.size() < kAttachmentListMax) {
+    while (pos < text.size() && names.size() < kAttachmentListMax && MayHoldDisposition(text.substr(pos))) {
         std::size_t at = npos;
         std::string value = GetContentDisposition(text.substr(pos), &at);
         if (at == npos) {

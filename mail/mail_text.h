@@ -20,8 +20,9 @@ namespace wp {
 void UnstuffReply(std::string& reply);
 
 // The text to show of a stored RETR reply: unstuffed, then converted from
-// `code` (-1 detects it) to Shift_JIS up to its first zero byte, status line
-// still first. The one place that turns a stored mail into what is shown.
+// `code` (-1 detects it) to Shift_JIS up to its first zero byte, as
+// ConvertToFile converts, status line still first. The one place that turns
+// a stored mail into what is shown.
 std::string MailTextToShow(std::string raw, std::int32_t code);
 
 // Attachment names are cut to this many bytes before decoding.
