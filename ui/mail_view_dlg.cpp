@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextCursor>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
@@ -54,10 +55,39 @@ QString Ui(const char* utf8) {
 
 // Mail text as the text controls show it: one line break per line end.
 QString Display(std::string_view cp932) {
-    QString text = Cp932ToQString(cp932);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QChar('\r'), QChar('\n'));
-    return text;
+    std::string lines;
+    lines.reserve(cp932.size());
+    for (std::size_t i = 0; i < cp932.size(); ++i) {
+        // A CR is never the second byte of a double-byte character.
+        if (cp932[i] == '\r') {
+            if (i + 1 < cp932.size() && cp932[i + 1] == '\n') {
+                continue;
+            }
+            lines += '\n';
+            continue;
+        }
+        lines += cp932[i];
+    }
+    return Cp932ToQString(lines);
+}
+
+// The text control takes a large mail in pieces: the first at once, the
+// rest while the window stays responsive. A text document builds a block
+// per line, which for megabytes takes the better part of a second.
+constexpr std::size_t kFirstPiece = 128 * 1024;
+constexpr std::size_t kNextPiece = 256 * 1024;
+// While a mail arrives, the text control shows this much of it; the rest
+// would only be reached by scrolling, and the whole mail follows at once.
+constexpr std::size_t kLiveShown = 256 * 1024;
+
+// Where a piece of about `length` bytes from `from` ends: after a line end,
+// so that neither a character nor a CR LF is cut.
+std::size_t PieceEnd(std::string_view text, std::size_t from, std::size_t length) {
+    if (text.size() - from <= length) {
+        return text.size();
+    }
+    std::size_t end = text.find('\n', from + length);
+    return end == std::string_view::npos ? text.size() : end + 1;
 }
 
 // A quarter of the average character width, an eighth of the height.
@@ -152,6 +182,9 @@ CMailViewDlg::CMailViewDlg(ViewerOwner& owner, Profile& profile, Prompt& prompt,
     }
     BuildControls();
     BuildMenu();
+    loader_ = new QTimer(this);
+    loader_->setInterval(0);
+    connect(loader_, &QTimer::timeout, this, [this] { LoadNextPiece(); });
 
     const int checked = ButtonOf(profile_.GetInt(kMailSection, "Encode", -1));
     if (QAbstractButton* button = codes_->button(checked)) {
@@ -351,6 +384,7 @@ void CMailViewDlg::BuildMenu() {
 // ---------------------------------------------------------------- commands
 
 void CMailViewDlg::OnSelectAll() {
+    FinishLoading();
     text_->setFocus(Qt::ShortcutFocusReason);
     text_->selectAll();
 }
@@ -418,8 +452,42 @@ void CMailViewDlg::OnCodeChoice(std::int32_t code) {
 }
 
 void CMailViewDlg::ShowParts() {
-    text_->setPlainText(Display(parts_.body));
     headerText_->setPlainText(Display(parts_.header));
+    const std::size_t first = PieceEnd(parts_.body, 0, kFirstPiece);
+    text_->setPlainText(Display(std::string_view(parts_.body).substr(0, first)));
+    loadedTo_ = first;
+    loading_ = loadedTo_ < parts_.body.size();
+    if (loading_) {
+        loader_->start();
+    } else {
+        loader_->stop();
+    }
+}
+
+bool CMailViewDlg::LoadNextPiece() {
+    if (!Loading()) {
+        loader_->stop();
+        return false;
+    }
+    const std::size_t end = PieceEnd(parts_.body, loadedTo_, kNextPiece);
+    QTextCursor cursor(text_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(Display(std::string_view(parts_.body).substr(loadedTo_, end - loadedTo_)));
+    loadedTo_ = end;
+    if (loadedTo_ >= parts_.body.size()) {
+        StopLoading();
+    }
+    return true;
+}
+
+void CMailViewDlg::FinishLoading() {
+    while (LoadNextPiece()) {
+    }
+}
+
+void CMailViewDlg::StopLoading() {
+    loader_->stop();
+    loading_ = false;
 }
 
 std::int32_t CMailViewDlg::CheckedCode() const {
@@ -507,6 +575,8 @@ void CMailViewDlg::SetStatusText(const std::string& text) {
 }
 
 void CMailViewDlg::ClearMailText() {
+    StopLoading();
+    liveShown_ = 0;
     parts_ = MailTextParts();
     live_.Clear(headerCheck_->isChecked());
     liveCarry_.clear();
@@ -531,6 +601,10 @@ void CMailViewDlg::AppendReceivedText(const char* chunk, std::size_t length, int
         return;
     }
     parts_.body.append(add);
+    if (liveShown_ >= kLiveShown) {
+        return;
+    }
+    liveShown_ += add.size();
     // Chunks end anywhere: an unfinished double-byte character or a CR
     // whose LF is still to come waits for the next one.
     std::string piece = liveCarry_;

@@ -24,6 +24,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace wp {
 
@@ -71,6 +72,10 @@ public:
     const StoredMail& MailFile() const { return mailFile_; }
     // What the text control and the hidden header control hold (CP932).
     const MailTextParts& Parts() const { return parts_; }
+    // A large text is still going into the text control, piece by piece.
+    bool Loading() const { return loading_; }
+    // Puts the rest of it there now.
+    void FinishLoading();
     // The save's proposed file name (UTF-8 on disk).
     QString ProposedSaveName() const;
 
@@ -108,6 +113,9 @@ private:
     void BuildMenu();
     QAction* MakeCommand(int id, const char* text, const QKeySequence& key);
     void ShowParts();
+    // One more piece of a large text; false when none was left.
+    bool LoadNextPiece();
+    void StopLoading();
     // The source code the checked button names; -1 when none is checked.
     std::int32_t CheckedCode() const;
     // Writes the settings and the rectangle, removes the stored mail and
@@ -141,6 +149,10 @@ private:
     MailTextParts parts_;
     LiveMailText live_;
     std::string liveCarry_;  // the live text's unfinished character or line end
+    std::size_t liveShown_ = 0;
+    bool loading_ = false;
+    std::size_t loadedTo_ = 0;  // how much of the body the text control holds
+    QTimer* loader_ = nullptr;
     bool finished_ = false;
 };
 

@@ -398,6 +398,45 @@ TEST(MailViewDlg, ClosingWritesTheSettingsRemovesTheStoredMailAndTellsTheFrame) 
     }
 }
 
+// A large mail: its start is in the text control at once, the rest follows
+// while the window stays responsive; select all waits for all of it. While
+// it arrives only its start is put there, and nothing of it is lost.
+TEST(MailViewDlg, ALargeMailShowsItsStartAtOnceAndTheRestSoon) {
+    ViewerRig rig;
+    std::string body;
+    QString shown;
+    for (int i = 0; body.size() < 700 * 1024; ++i) {
+        body += "line " + std::to_string(i) + " of a large mail\r\n";
+        shown += QStringLiteral("line %1 of a large mail\n").arg(i);
+    }
+    rig.Show("+OK\r\nSubject: s\r\n\r\n" + body + ".\r\n");
+    EXPECT_TRUE(rig.dialog->Loading());
+    EXPECT_TRUE(rig.Text()->toPlainText().startsWith(QStringLiteral("line 0 of a large mail\n")));
+    EXPECT_LT(rig.Text()->toPlainText().size(), shown.size());
+    ASSERT_TRUE(test::PumpUntil([&] { return !rig.dialog->Loading(); }));
+    EXPECT_EQ(rig.Text()->toPlainText(), shown);
+
+    rig.Show("+OK\r\nSubject: s\r\n\r\n" + body + ".\r\n");
+    rig.dialog->Command(CMailViewDlg::kSelectAllCommand)->trigger();
+    EXPECT_FALSE(rig.dialog->Loading());
+    EXPECT_EQ(rig.Text()->textCursor().selectedText().size(), shown.size());
+
+    const std::string reply = "+OK\r\nSubject: s\r\n\r\n" + body;
+    rig.dialog->BeginReceive();
+    for (std::size_t at = 0; at < reply.size(); at += 65536) {
+        const std::size_t n = std::min<std::size_t>(65536, reply.size() - at);
+        rig.dialog->AppendReceivedText(reply.data() + at, n, static_cast<int>(at + n));
+    }
+    EXPECT_LT(rig.Text()->toPlainText().size(), shown.size());
+    EXPECT_FALSE(rig.dialog->Loading());
+    EXPECT_EQ(rig.dialog->Parts().body, body);
+    rig.dialog->EndReceive();
+    // The header toggle of a mail cut short shows all that arrived.
+    QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
+    rig.dialog->FinishLoading();
+    EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: s\n\n") + shown);
+}
+
 // A failed login closes the viewer as a posted close would.
 TEST(MailViewDlg, PostCloseClosesItSoon) {
     ViewerRig rig;
