@@ -437,6 +437,24 @@ TEST(MailViewDlg, ALargeMailShowsItsStartAtOnceAndTheRestSoon) {
     EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: s\n\n") + shown);
 }
 
+// Resizing moves the window's edge, not the controls' margins: the text
+// control takes the whole change, the attachment list its width only.
+TEST(MailViewDlg, ResizingKeepsTheMarginsOfTheTextAndTheAttachmentList) {
+    ViewerRig rig;
+    QWidget* text = rig.dialog->Control(CMailViewDlg::kText);
+    QWidget* list = rig.dialog->Control(CMailViewDlg::kAttachmentList);
+    rig.dialog->resize(500, 400);
+    ASSERT_TRUE(test::PumpUntil([&] { return text->geometry().bottom() > 300; }));
+    const QRect textBefore = text->geometry();
+    const QRect listBefore = list->geometry();
+    rig.dialog->resize(650, 520);
+    ASSERT_TRUE(test::PumpUntil([&] { return text->width() == textBefore.width() + 150; }));
+    EXPECT_EQ(text->height(), textBefore.height() + 120);
+    EXPECT_EQ(text->geometry().topLeft(), textBefore.topLeft());
+    EXPECT_EQ(list->width(), listBefore.width() + 150);
+    EXPECT_EQ(list->height(), listBefore.height());
+}
+
 // A failed login closes the viewer as a posted close would.
 TEST(MailViewDlg, PostCloseClosesItSoon) {
     ViewerRig rig;

@@ -224,6 +224,28 @@ TEST(ViewScripted, AFiveMegabyteMailShowsGrowingTextAndCanBeStopped) {
     peer.TakeFailures();
 }
 
+// A refused password closes the viewer and says why in a box.
+TEST(ViewScripted, ARefusedLoginClosesTheViewer) {
+    test::ScriptedPeer peer;
+    peer.Greet().Expect("USER alice\r\n").Send("+OK\r\n").Expect("PASS secret\r\n").Send("-ERR no\r\n");
+    peer.Expect("QUIT\r\n").Send("+OK\r\n");
+    peer.Start();
+    BigMailRig big(peer);
+    PromptRequest box;
+    box.text = LoadString(IDS_LOGIN_REFUSED);
+    box.caption = Sjis("ｴﾗｰ");
+    box.buttons = PromptButtons::Ok;
+    box.icon = PromptIcon::Exclamation;
+    big.rig.prompt.Expect(box, PromptAnswer::Ok);
+    CMainFrame& frame = big.Frame();
+    frame.Action(ID_MAIL_VIEW)->trigger();
+    ASSERT_NE(frame.Viewer(), nullptr);
+    ASSERT_TRUE(WaitIdle(frame));
+    ASSERT_TRUE(test::PumpUntil([&] { return frame.Viewer() == nullptr; }));
+    EXPECT_EQ(big.rig.prompt.Pending(), 0u);
+    peer.Check();
+}
+
 // Closing the viewer while its mail arrives stops the fetch, and nothing is
 // written into the closed viewer: under AddressSanitizer a write into a
 // destroyed viewer would end the test.
