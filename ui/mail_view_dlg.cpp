@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "accounts/file_name_chars.h"
 #include "decode/date_size_text.h"
@@ -116,32 +117,38 @@ QString FixedPitchFace(const QString& face) {
     return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
 }
 
+// The source-code buttons, in their order: control id, the code kept in
+// "Encode" and passed to the conversion, text, object name.
+struct CodeButton {
+    int id;
+    std::int32_t code;
+    const char* text;
+    const char* name;
+};
+constexpr CodeButton kCodeButtons[] = {
+    {CMailViewDlg::kCodeAuto, -1, "自動", "codeAuto"},
+    {CMailViewDlg::kCodeJis, 1, "JIS", "codeJis"},
+    {CMailViewDlg::kCodeSjis, 0, "S-JIS", "codeSjis"},
+    {CMailViewDlg::kCodeEuc, 2, "EUC", "codeEuc"},
+};
+
 std::int32_t CodeOf(int id) {
-    switch (id) {
-        case CMailViewDlg::kCodeJis:
-            return 1;
-        case CMailViewDlg::kCodeSjis:
-            return 0;
-        case CMailViewDlg::kCodeEuc:
-            return 2;
-        default:
-            return -1;
+    for (const CodeButton& button : kCodeButtons) {
+        if (button.id == id) {
+            return button.code;
+        }
     }
+    return -1;
 }
 
+// 0 (no button) for a code no button names.
 int ButtonOf(std::int32_t code) {
-    switch (code) {
-        case -1:
-            return CMailViewDlg::kCodeAuto;
-        case 0:
-            return CMailViewDlg::kCodeSjis;
-        case 1:
-            return CMailViewDlg::kCodeJis;
-        case 2:
-            return CMailViewDlg::kCodeEuc;
-        default:
-            return 0;
+    for (const CodeButton& button : kCodeButtons) {
+        if (button.code == code) {
+            return button.id;
+        }
     }
+    return 0;
 }
 
 QString ChooseSaveFile(QWidget* parent, const QString& proposedName) {
@@ -278,19 +285,16 @@ void CMailViewDlg::BuildControls() {
     identify(headerCheck_, kHeaderCheck, "headerCheck");
     codes_ = new QButtonGroup(this);
     codes_->setExclusive(true);
-    auto code = [&](int id, const char* text, const char* name) {
-        auto* button = new QPushButton(Ui(text), this);
-        identify(button, id, name);
+    std::vector<QPushButton*> codeButtons;
+    for (const CodeButton& code : kCodeButtons) {
+        auto* button = new QPushButton(Ui(code.text), this);
+        identify(button, code.id, code.name);
         button->setCheckable(true);
         button->setAutoDefault(false);
         button->setMinimumWidth(UnitX(metrics, 30));
-        codes_->addButton(button, id);
-        return button;
-    };
-    QPushButton* automatic = code(kCodeAuto, "自動", "codeAuto");
-    QPushButton* jis = code(kCodeJis, "JIS", "codeJis");
-    QPushButton* sjis = code(kCodeSjis, "S-JIS", "codeSjis");
-    QPushButton* euc = code(kCodeEuc, "EUC", "codeEuc");
+        codes_->addButton(button, code.id);
+        codeButtons.push_back(button);
+    }
 
     QFont fixed(FixedPitchFace(font().family()));
     fixed.setPointSize(9);
@@ -325,7 +329,7 @@ void CMailViewDlg::BuildControls() {
     options->addWidget(headerCheck_);
     options->addStretch(1);
     options->setSpacing(2);
-    for (QPushButton* button : {automatic, jis, sjis, euc}) {
+    for (QPushButton* button : codeButtons) {
         options->addWidget(button);
     }
     auto* layout = new QVBoxLayout(this);
