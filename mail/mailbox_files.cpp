@@ -264,6 +264,8 @@ void LoadCachedList(CMailboxFiles& mailbox, MailList& list, Prompt& prompt,
                     const std::function<void(int position)>& progressPos,
                     const std::function<void(int id)>& postStatus) {
     mailbox.ClearList(list);
+    // The cache holds the server's order: no sort arrow may claim another.
+    list.ClearSortIndicator();
     std::optional<CachePair> pair = OpenCachePair(mailbox);
     if (!pair) {
         return;
