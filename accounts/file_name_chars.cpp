@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "decode/jis_sjis.h"
+
 namespace wp {
 namespace {
 
@@ -71,6 +73,20 @@ std::string ReplaceFileNameChars(std::string_view text) {
     std::string out(text);
     std::replace_if(
         out.begin(), out.end(), [](char ch) { return NeedsReplacing(static_cast<unsigned char>(ch)); }, '_');
+    return out;
+}
+
+std::string ReplaceFileNameCharsPerCharacter(std::string_view text) {
+    std::string out(text);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto ch = static_cast<unsigned char>(out[i]);
+        const auto next = i + 1 < out.size() ? static_cast<unsigned char>(out[i + 1]) : 0;
+        if (IsSjisLeadByte(ch) && next >= 0x40 && next <= 0xFC && next != 0x7F) {
+            ++i;  // the pair is one character, whatever its second byte
+        } else if (NeedsReplacing(ch)) {
+            out[i] = '_';
+        }
+    }
     return out;
 }
 

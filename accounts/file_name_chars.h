@@ -22,4 +22,9 @@ std::string StripFileNameChars(std::string_view text);
 int ReplaceFileNameChars(char* text);
 std::string ReplaceFileNameChars(std::string_view text);
 
+// The same for names made from mail text, character by character: the
+// second byte of a double-byte character (0x5C in ソ and 表, 0x7C in 杏)
+// is part of that character and stays.
+std::string ReplaceFileNameCharsPerCharacter(std::string_view text);
+
 }  // namespace wp

@@ -29,6 +29,11 @@ public:
     void FocusList() override {}
     void CloseWindow() override {}
     MailList& List() override { return list_; }
+    ViewerHooks* Viewer() override { return viewer_; }
+
+    MemoryList& Rows() { return list_; }
+    // The viewer of the view command while it runs; nullptr otherwise.
+    void SetViewer(ViewerHooks* viewer) { viewer_ = viewer; }
 
     const MemoryList& Rows() const { return list_; }
     // The last non-empty text of the status pane (CP932).
@@ -40,6 +45,7 @@ private:
     std::string password_;
     std::string lastStatus_;
     MemoryList list_;
+    ViewerHooks* viewer_ = nullptr;
 };
 
 // One line per row in list order: mark image, hasParts, sender, subject,

@@ -22,6 +22,7 @@ constexpr OptionSpec kAccountAddOptions[] = {{"--server", true},
                                              {"--no-save-password", false},
                                              {"--apop", false}};
 constexpr OptionSpec kListOptions[] = {{"--password", true}};
+constexpr OptionSpec kViewOptions[] = {{"--code", true}, {"--header", false}, {"--password", true}};
 
 constexpr CommandSpec kCommands[] = {
     {"", "convert", "[--from auto|sjis|jis|euc] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
@@ -33,6 +34,8 @@ constexpr CommandSpec kCommands[] = {
     {"account", "remove", "NAME", {}, 1, RunAccountRemove},
     {"", "list", "NAME [--password PW]", kListOptions, 1, RunList},
     {"", "cached", "NAME", {}, 1, RunCached},
+    {"", "view", "NAME INDEX [--code auto|jis|sjis|euc] [--header] [--password PW]", kViewOptions, 2,
+     RunView},
 };
 
 int BadArguments(std::string_view message) {

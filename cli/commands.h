@@ -79,5 +79,6 @@ int RunAccountList(CommandContext& context);
 int RunAccountRemove(CommandContext& context);
 int RunList(CommandContext& context);
 int RunCached(CommandContext& context);
+int RunView(CommandContext& context);
 
 }  // namespace wp::cli

@@ -10,6 +10,9 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "accounts/account_list.h"
 #include "accounts/account_rules.h"
@@ -18,6 +21,9 @@
 #include "cli/terminal.h"
 #include "engine/frame_engine.h"
 #include "engine/mail_request.h"
+#include "engine/viewer_forwarder.h"
+#include "mail/fetch_for_view.h"
+#include "mail/mail_text.h"
 #include "platform/profile.h"
 #include "platform/string_table.h"
 
@@ -99,7 +105,169 @@ const AccountInfo& NamedAccount(const CAccountList& accounts, const std::string&
     return *account;
 }
 
+// The password box of the account bar: --password, else the stored one when
+// the account keeps it.
+std::string BarPassword(const AccountInfo& account, const std::optional<std::string>& given) {
+    if (given) {
+        return *given;
+    }
+    return account.SavesPassword() ? std::string(account.Password()) : std::string();
+}
+
+// The viewer of the view command: what the window would show, kept until
+// the fetch is over and then printed.
+class CliViewer final : public ViewerHooks {
+public:
+    ~CliViewer() override {
+        // The viewer is closed with the program: its stored mail goes.
+        mailFile.Remove();
+    }
+    void BeginReceive() override {}
+    void EndReceive() override {}
+    void PostClose() override {}
+    void SetStatusText(const std::string& status) override {
+        if (!status.empty()) {
+            PrintError(TerminalText(status, true));
+        }
+    }
+    void ClearMailText() override {}
+    void AppendReceivedText(const char*, std::size_t, int) override {}
+    void SetMailFile(const StoredMail& mail) override {
+        if (!mailFile.SameAs(mail)) {
+            mailFile.Remove();
+        }
+        mailFile = mail;
+    }
+    void SetWaitCursor(bool) override {}
+    void ClearAttachments() override { attachments.clear(); }
+    void AddAttachment(const std::string& name) override { attachments.push_back(name); }
+    void ShowMailText(std::string converted) override {
+        text = std::move(converted);
+        shown = true;
+    }
+
+    std::string text;
+    bool shown = false;
+    std::vector<std::string> attachments;
+    StoredMail mailFile;
+};
+
+// A row of `cached NAME`, counted from 1.
+int RowArgument(const std::string& word) {
+    int value = 0;
+    for (char ch : word) {
+        if (ch < '0' || ch > '9' || value > 10000000) {
+            throw UsageError{"INDEX は 1 から始まる行番号です: " + word};
+        }
+        value = value * 10 + (ch - '0');
+    }
+    if (word.empty() || value < 1) {
+        throw UsageError{"INDEX は 1 から始まる行番号です: " + word};
+    }
+    return value;
+}
+
+std::int32_t SourceCodeOption(const CommandContext& context) {
+    const std::string value = context.Option("--code", "auto");
+    static constexpr std::pair<std::string_view, std::int32_t> kCodes[] = {
+        {"auto", -1}, {"jis", 1}, {"sjis", 0}, {"euc", 2}};
+    for (const auto& [name, code] : kCodes) {
+        if (name == value) {
+            return code;
+        }
+    }
+    throw UsageError{"--code の値が正しくありません: " + value};
+}
+
+// Mail text for the terminal: one line break per line end.
+std::string MailTerminalText(std::string_view cp932) {
+    std::string text;
+    text.reserve(cp932.size());
+    for (std::size_t i = 0; i < cp932.size(); ++i) {
+        if (cp932[i] == '\r' && i + 1 < cp932.size() && cp932[i + 1] == '\n') {
+            continue;
+        }
+        text += cp932[i];
+    }
+    return TerminalText(text, true);
+}
+
 }  // namespace
+
+int RunView(CommandContext& context) {
+    const std::string& typed = context.args.positionals[0];
+    const std::string name = Cp932Argument("NAME", typed, kAccountNameMax);
+    const int row = RowArgument(context.args.positionals[1]);
+    const std::int32_t code = SourceCodeOption(context);
+    const bool header = context.args.Has("--header");
+    std::optional<std::string> givenPassword;
+    if (std::optional<std::string> value = context.args.Value("--password")) {
+        givenPassword = Cp932Argument("--password", *value, kBarTextMax);
+    }
+
+    Profile profile;
+    CAccountList accounts(true, context.DataFolder(), profile);
+    const AccountInfo& account = NamedAccount(accounts, name, typed);
+    const std::string password = BarPassword(account, givenPassword);
+
+    TerminalPrompt prompt;
+    CliFrame frame(account, std::string(account.LoginId()), password);
+    FrameEngine engine(frame, prompt, context.DataFolder());
+    engine.SwitchAccount(name);
+    ShowPendingMessages();
+    const int rows = frame.Rows().RowCount();
+    if (row > rows) {
+        throw UsageError{"INDEX " + std::to_string(row) + " は範囲外です (cached の行は " +
+                         std::to_string(rows) + " 行)"};
+    }
+    if (password.empty()) {
+        PrintError(TerminalText(LoadString(IDS_ENTER_PASSWORD), true));
+        return kExitFailed;
+    }
+    // The row is selected as the view command finds it.
+    frame.Rows().SetSelected(row - 1, true);
+    const MailEntry entry = *frame.Rows().RowEntry(row - 1);
+
+    CliViewer viewer;
+    frame.SetViewer(&viewer);
+    int result = 1;  // the fetch did not run: the login failed
+    engine.Operations().fetchForView = [&](OperationContext& operation) {
+        ViewerForwarder forwarder(engine);
+        result = RunFetchForView(*engine.Mailbox(), operation, entry, forwarder, [code] { return code; });
+        return result;
+    };
+    {
+        InterruptWatch interrupts(engine);
+        engine.StartOperation(kOperationView);
+        if (engine.receiving) {
+            QEventLoop loop;
+            engine.WhenIdle([&loop] { loop.quit(); });
+            loop.exec();
+        }
+        ShowPendingMessages();
+    }
+    frame.SetViewer(nullptr);
+
+    if (result == 0 && viewer.shown) {
+        std::string body = MailTerminalText(SplitMailText(viewer.text, header).body);
+        if (!body.empty() && body.back() != '\n') {
+            body += '\n';
+        }
+        WriteOut(body);
+        PrintLine("--");
+        for (const std::string& attachment : viewer.attachments) {
+            PrintLine(TerminalText(attachment));
+        }
+        return kExitOk;
+    }
+    if (result == -2) {
+        return kExitNotOnServer;
+    }
+    if (engine.Session().cancel != 0 || frame.LastStatus() == LoadString(IDS_STATUS_CANCELLED)) {
+        return kExitInterrupted;
+    }
+    return kExitFailed;
+}
 
 int RunList(CommandContext& context) {
     const std::string& typed = context.args.positionals[0];
@@ -113,9 +281,7 @@ int RunList(CommandContext& context) {
     CAccountList accounts(true, context.DataFolder(), profile);
     const AccountInfo& account = NamedAccount(accounts, name, typed);
     // The account bar: the stored password only when the account keeps one.
-    std::string password = givenPassword             ? *givenPassword
-                           : account.SavesPassword() ? std::string(account.Password())
-                                                     : std::string();
+    std::string password = BarPassword(account, givenPassword);
     if (password.empty()) {
         // The receive command refuses an empty password box.
         PrintError(TerminalText(LoadString(IDS_ENTER_PASSWORD), true));

@@ -13,6 +13,7 @@ namespace wp::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitInterrupted = 2;
+inline constexpr int kExitNotOnServer = 3;
 inline constexpr int kExitUsage = 64;
 
 // CP932 text as UTF-8 for the terminal. Control characters (C0, DEL, C1)

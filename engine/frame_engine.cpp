@@ -439,6 +439,14 @@ void FrameEngine::WhenIdle(std::function<void()> fn) {
     whenIdle_.push_back(std::move(fn));
 }
 
+void FrameEngine::PostViewerCall(std::function<void(ViewerHooks&)> call, std::function<void()> noViewer) {
+    {
+        std::lock_guard lock(viewerCallsMutex_);
+        viewerCalls_.push_back({std::move(call), std::move(noViewer)});
+    }
+    window_->Post(UM_VIEWERCALL, 0, 0);
+}
+
 void FrameEngine::OnStatusText(int id) {
     if (id == 0) {
         view_.SetPaneText(3, std::string());
@@ -491,6 +499,23 @@ LResult FrameEngine::HandleMessage(std::uint32_t msg, WParam wParam, LParam lPar
         case UM_SELECTIONINFO:
             OnSelectionInfo(wParam, lParam);
             return 0;
+        case UM_VIEWERCALL: {
+            ViewerCall call;
+            {
+                std::lock_guard lock(viewerCallsMutex_);
+                if (viewerCalls_.empty()) {
+                    return 0;
+                }
+                call = std::move(viewerCalls_.front());
+                viewerCalls_.pop_front();
+            }
+            if (ViewerHooks* viewer = view_.Viewer()) {
+                call.call(*viewer);
+            } else if (call.noViewer) {
+                call.noViewer();
+            }
+            return 0;
+        }
         default:
             return 0;
     }

@@ -13,8 +13,10 @@
 #include "platform/prompt.h"
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +32,9 @@ inline constexpr int kDoneClosedByServer = 0;
 inline constexpr int kDoneListLogin = 1;
 inline constexpr int kDoneDeleteLogin = 4;
 inline constexpr int kDoneView = 5;
+
+// A call to the viewer, queued by the worker (see PostViewerCall).
+inline constexpr std::uint32_t UM_VIEWERCALL = WM_APP + 221;
 
 // An operation that a later part of the program provides. The listing is
 // built in; the others are plugged in here, and a kind whose operation is
@@ -86,6 +91,12 @@ public:
     void ClearCache();
     // Runs fn now when no operation runs, else once the running one has ended.
     void WhenIdle(std::function<void()> fn);
+    // From any thread: runs call on the viewer on the user-interface thread,
+    // after everything posted to the frame before it; dropped when no viewer
+    // is open by then. The caller never waits, so a viewer closed meanwhile
+    // is never written to and the worker never blocks on the window.
+    // noViewer, when given, runs instead of a call that found no viewer.
+    void PostViewerCall(std::function<void(ViewerHooks&)> call, std::function<void()> noViewer = {});
 
     CMailboxFiles* Mailbox() { return mailbox_.get(); }
     CPop3Session& Session() { return session_; }
@@ -144,6 +155,12 @@ private:
     std::unique_ptr<CMailboxFiles> mailbox_;
     MailOperations operations_;
     std::vector<std::function<void()>> whenIdle_;
+    std::mutex viewerCallsMutex_;
+    struct ViewerCall {
+        std::function<void(ViewerHooks&)> call;
+        std::function<void()> noViewer;
+    };
+    std::deque<ViewerCall> viewerCalls_;
     // What the kept connection logged in with; a new request for anything
     // else must not reuse it.
     MailRequest liveLogin_{};

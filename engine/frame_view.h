@@ -6,23 +6,20 @@
 #include <cstddef>
 #include <string>
 
+#include "mail/fetch_viewer.h"
+
 namespace wp {
 
 struct AccountInfo;
 class MailList;
 
-// The viewer window while a mail is fetched for it (operation kind 1).
-class ViewerHooks {
+// The viewer window while a mail is fetched for it (operation kind 1): what
+// the fetch shows (FetchViewer) and what the worker does around it.
+class ViewerHooks : public FetchViewer {
 public:
-    virtual ~ViewerHooks() = default;
     // Receiving: navigation off, the cancel button on; and back.
     virtual void BeginReceive() = 0;
     virtual void EndReceive() = 0;
-    // The viewer's status line (its size box during a fetch).
-    virtual void SetStatusText(const std::string& text) = 0;
-    // The live text of a RETR reply as it arrives.
-    virtual void ClearMailText() = 0;
-    virtual void AppendReceivedText(const char* data, std::size_t length, int bytesReceived) = 0;
     // A failed login closes the viewer.
     virtual void PostClose() = 0;
 };

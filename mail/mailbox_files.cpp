@@ -164,6 +164,8 @@ void LoadCachedList(CMailboxFiles& mailbox, MailList& list, Prompt& prompt,
                     const std::function<void(int position)>& progressPos,
                     const std::function<void(int id)>& postStatus) {
     mailbox.ClearList(list);
+    // The cache holds the server's order: no sort arrow may claim another.
+    list.ClearSortIndicator();
     std::optional<std::int64_t> indexSize = io::RegularFileSize(mailbox.sidPath);
     std::optional<std::int64_t> headerSize = io::RegularFileSize(mailbox.kvtPath);
     if (!indexSize || !headerSize || *indexSize % static_cast<std::int64_t>(kIndexRecordSize) != 0) {

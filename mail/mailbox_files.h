@@ -99,7 +99,7 @@ private:
 };
 
 // The account switch after the engine made the new object: empties the
-// list, then shows the cached listing (status 10020, a row per record with
+// list and clears its sort arrow, then shows the cached listing (status 10020, a row per record with
 // a non-zero seq and the count of rows as progress, status 10019). A missing
 // header or index file, or an index whose size is not a multiple of 88,
 // leaves the list empty without a word.

@@ -90,10 +90,13 @@ bool CPop3Session::SetIdleWatch(bool on) {
         return previous;
     }
     if (on) {
+        // The flag goes up before the watch is armed: a close that is already
+        // there is reported at once, and a report that found the flag down
+        // would be dropped as one of a connection in use.
+        idleWatch = 1;
         if (socket_.sock >= 0) {
             socket_.AsyncSelect(0, UM_SOCKETNOTIFY, FD_READ | FD_CLOSE);
         }
-        idleWatch = 1;
     } else {
         socket_.AsyncSelect(0, 0, 0);
         idleWatch = 0;

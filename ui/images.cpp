@@ -51,4 +51,8 @@ QIcon AppIcon() {
     return Load("wrenpost.svg");
 }
 
+QIcon AttachmentIcon() {
+    return Load("attachment.svg");
+}
+
 }  // namespace wp

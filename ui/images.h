@@ -19,4 +19,7 @@ QIcon RowImage(int image);
 
 QIcon AppIcon();
 
+// The icon of an attachment name in the viewer, 16 x 16.
+QIcon AttachmentIcon();
+
 }  // namespace wp

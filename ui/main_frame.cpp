@@ -11,12 +11,13 @@
 #include <QStatusTipEvent>
 #include <QToolBar>
 #include <QToolButton>
-#include <fstream>
 
 #include "accounts/account_list.h"
 #include "accounts/widgets/account_bar.h"
 #include "accounts/widgets/account_dialog.h"
 #include "decode/date_size_text.h"
+#include "engine/viewer_forwarder.h"
+#include "mail/fetch_for_view.h"
 #include "mail/index_record.h"
 #include "mail/mailbox_files.h"
 #include "platform/profile.h"
@@ -27,6 +28,7 @@
 #include "ui/command_ids.h"
 #include "ui/help_page.h"
 #include "ui/images.h"
+#include "ui/mail_view_dlg.h"
 #include "ui/message_list_view.h"
 #include "ui/qt_prompt.h"
 #include "ui/status_panes.h"
@@ -36,6 +38,10 @@ namespace {
 
 constexpr std::string_view kWindowSection = "WinPosition\\WinRect";
 constexpr std::string_view kViewerSection = "WinPosition\\DlgRect";
+// A first start shows the six columns and about twenty rows.
+constexpr int kFirstStartWidth = 900;
+constexpr int kFirstStartHeight = 600;
+// What a saved rectangle that cannot be a window falls back to.
 constexpr int kDefaultWidth = 567;
 constexpr int kDefaultHeight = 332;
 
@@ -118,15 +124,30 @@ CMainFrame::CMainFrame(std::string dataFolder, Profile& profile, Prompt* prompt)
     CreateToolBar();
     CreateAccountBar();
 
+    viewerFactory_ = [](CMainFrame& frame) -> FrameViewer* {
+        return new CMailViewDlg(frame, frame.profile_, *frame.prompt_, &frame);
+    };
+    engine_->Operations().fetchForView = [this](OperationContext& context) {
+        CMailboxFiles* mailbox = engine_->Mailbox();
+        if (mailbox == nullptr) {
+            return -1;
+        }
+        ViewerForwarder viewer(*engine_);
+        // Read when the mail is in: a choice made while it arrived counts.
+        return RunFetchForView(*mailbox, context, viewEntry_, viewer,
+                               [this] { return profile_.GetInt("Mail", "Encode", -1); });
+    };
+
     document_.OnNewDocument();
     RestorePlacement();
     UpdatePaneWidths();
     UpdateCommandUi();
-    // The viewer plugs in through SetViewerFactory.
     accountBar_->Create();
 }
 
 CMainFrame::~CMainFrame() {
+    // The viewer says goodbye while the engine it talks to is still there.
+    delete viewerWindow_.data();
     SavePlacement();
     if (CMailboxFiles* mailbox = engine_->Mailbox()) {
         mailbox->ClearList(*list_);
@@ -161,6 +182,12 @@ void CMainFrame::CreateListView() {
         }
     });
     connect(list_, &CTarnpostView::accountSelectorRequested, this, [this] { OnAccountSelect(); });
+    // A double click opens the row, as users expect of a mail list.
+    connect(list_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (index.isValid()) {
+            OnView();
+        }
+    });
 }
 
 QAction* CMainFrame::MakeAction(int id, const char* text, const QList<QKeySequence>& keys) {
@@ -295,7 +322,7 @@ void CMainFrame::RestorePlacement() {
     const int left = profile_.GetInt(kWindowSection, "Left", -1);
     const int right = profile_.GetInt(kWindowSection, "Right", -1);
     if (top == -1 && bottom == -1 && left == -1 && right == -1) {
-        resize(kDefaultWidth, kDefaultHeight);
+        resize(FirstStartSize());
         return;
     }
     const QRect saved(left, top, right - left, bottom - top);
@@ -312,6 +339,16 @@ void CMainFrame::RestorePlacement() {
             return;
         }
     }
+}
+
+QSize CMainFrame::FirstStartSize() {
+    QSize size(kFirstStartWidth, kFirstStartHeight);
+    if (QScreen* shown = QGuiApplication::primaryScreen()) {
+        // Room for the window's frame on a small screen.
+        const QRect free = shown->availableGeometry();
+        size = size.boundedTo(QSize(free.width() * 9 / 10, free.height() * 9 / 10));
+    }
+    return size;
 }
 
 void CMainFrame::SavePlacement() {
@@ -570,15 +607,12 @@ void CMainFrame::OnView() {
 
 void CMainFrame::OpenEntry(MailEntry* entry) {
     viewer_->SetEntry(entry);
+    viewEntry_ = *entry;
     viewSize = static_cast<std::int32_t>(entry->size);
     viewHeaderLength = 0;
-    if (CMailboxFiles* mailbox = engine_->Mailbox(); mailbox != nullptr && entry->id > 0) {
-        std::ifstream index(mailbox->sidPath, std::ios::binary);
-        unsigned char bytes[kIndexRecordSize];
-        index.seekg(static_cast<std::streamoff>(entry->id - 1) *
-                    static_cast<std::streamoff>(kIndexRecordSize));
-        if (index.read(reinterpret_cast<char*>(bytes), sizeof bytes)) {
-            viewHeaderLength = DecodeIndexRecord(bytes).headerLength;
+    if (CMailboxFiles* mailbox = engine_->Mailbox()) {
+        if (std::optional<IndexRecord> record = ReadEntryRecord(*mailbox, *entry)) {
+            viewHeaderLength = record->headerLength;
         }
     }
     viewer_->SetSizeText(MailSizeText(static_cast<std::uint32_t>(viewSize)));
@@ -698,6 +732,10 @@ CAccountDlg* CMainFrame::AccountDialog() const {
     return accountDlg_;
 }
 
+void CMainFrame::CancelOperation() {
+    engine_->CancelOperation();
+}
+
 void CMainFrame::ViewerClosed() {
     viewer_ = nullptr;
     viewerWindow_ = nullptr;
@@ -712,7 +750,7 @@ void CMainFrame::SetViewerSizeText(const std::string& text) {
 
 void CMainFrame::UpdateViewerCursor() {
     if (viewer_ != nullptr) {
-        viewer_->SetWaitCursor();
+        viewer_->SetWaitCursor(true);
     }
 }
 

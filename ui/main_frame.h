@@ -17,6 +17,7 @@
 #include "accounts/widgets/account_frame.h"
 #include "engine/frame_engine.h"
 #include "engine/frame_view.h"
+#include "mail/mail_entry.h"
 #include "ui/tarnpost_doc.h"
 
 class QAction;
@@ -42,12 +43,24 @@ public:
     virtual void SetEntry(MailEntry* entry) = 0;
     // The size box.
     virtual void SetSizeText(const std::string& text) = 0;
-    virtual void SetWaitCursor() = 0;
     // The receive progress back to 0 of kReceiveSteps.
     virtual void ResetProgress() = 0;
 };
 
-class CMainFrame : public QMainWindow, public FrameView, public AccountFrame {
+// What the viewer asks of the main frame.
+class ViewerOwner {
+public:
+    virtual ~ViewerOwner() = default;
+    // Stops the running mail operation (the cancel button, closing).
+    virtual void CancelOperation() = 0;
+    // Stops the running operation and shows the row before or after entry's.
+    virtual void ShowPrevious(MailEntry* entry) = 0;
+    virtual void ShowNext(MailEntry* entry) = 0;
+    // The viewer is going: the frame forgets it and stops the running operation.
+    virtual void ViewerClosed() = 0;
+};
+
+class CMainFrame : public QMainWindow, public FrameView, public AccountFrame, public ViewerOwner {
 public:
     // dataFolder: the folder of the cache files; profile: where layout,
     // passwords and the selected account are kept. prompt: the message boxes
@@ -56,6 +69,9 @@ public:
     ~CMainFrame() override;
 
     FrameEngine& Engine() { return *engine_; }
+    // The window's size when the profile has no rectangle yet: room for the
+    // six columns and about twenty rows, within the screen.
+    static QSize FirstStartSize();
     CTarnpostDoc& Document() { return document_; }
     Profile& AppProfile() { return profile_; }
     const std::string& DataFolder() const { return dataFolder_; }
@@ -73,15 +89,16 @@ public:
     // The menu and toolbar states that follow the operation state.
     void UpdateCommandUi();
 
-    // ---- for the viewer
-    void ViewerClosed();
+    // ---- for the viewer (ViewerOwner)
+    void CancelOperation() override;
+    void ViewerClosed() override;
+    void ShowPrevious(MailEntry* entry) override;
+    void ShowNext(MailEntry* entry) override;
     void SetViewerSizeText(const std::string& text);
     void UpdateViewerCursor();
-    void ShowPrevious(MailEntry* entry);
-    void ShowNext(MailEntry* entry);
 
-    // Makes the viewer window for the view command. Until one is set the
-    // view command is off.
+    // Makes the viewer window for the view command: the program's viewer
+    // unless another is set; none turns the view command off.
     using ViewerFactory = std::function<FrameViewer*(CMainFrame& frame)>;
     void SetViewerFactory(ViewerFactory factory);
 
@@ -164,6 +181,9 @@ private:
     QPointer<QWidget> viewerWindow_;
     std::int32_t viewSize = 0;
     std::int32_t viewHeaderLength = 0;
+    // The entry being fetched, as it was when the fetch started: the worker
+    // reads this copy, never the list.
+    MailEntry viewEntry_;
 
     // The account settings dialog while it is open; it deletes itself.
     QPointer<CAccountDlg> accountDlg_;

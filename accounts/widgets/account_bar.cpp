@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QValidator>
 #include <QWhatsThis>
 #include <algorithm>
@@ -147,7 +149,8 @@ CAccountBar::CAccountBar(AccountFrame& frame, Prompt& prompt, Profile& profile, 
     auto* validator = new Cp932Validator(this);
     loginId_->setValidator(validator);
     password_->setValidator(validator);
-    combo_->setFixedWidth(dx(71));
+    comboWidth_ = dx(71);
+    combo_->setFixedWidth(comboWidth_);
     combo_->setMaxVisibleItems(12);
     loginId_->setFixedWidth(dx(58));
     password_->setFixedWidth(dx(64));
@@ -227,6 +230,22 @@ void CAccountBar::Fill() {
         }
         combo_->setItemData(target, number, kNumberRole);
     }
+    FitComboWidth();
+}
+
+void CAccountBar::FitComboWidth() {
+    const QFontMetrics metrics(combo_->font());
+    int widest = 0;
+    for (int i = 0; i < combo_->count(); ++i) {
+        widest = std::max(widest, metrics.horizontalAdvance(combo_->itemText(i)));
+    }
+    QStyleOptionComboBox option;
+    option.initFrom(combo_);
+    const QSize needed = combo_->style()->sizeFromContents(QStyle::CT_ComboBox, &option,
+                                                           QSize(widest, metrics.height()), combo_);
+    // A name of a hundred characters gets the box three times its width and
+    // its end cut, rather than half the bar.
+    combo_->setFixedWidth(std::clamp(needed.width(), comboWidth_, 3 * comboWidth_));
 }
 
 void CAccountBar::SelectSilently(int index) {

@@ -70,6 +70,8 @@ protected:
 
 private:
     void Fill();
+    // Widens the account box to its longest name, within reason.
+    void FitComboWidth();
     void SelectSilently(int index);
     void PostSelectionChange();
     // The user picked an item: the switch check, then the selection change.
@@ -82,6 +84,7 @@ private:
     Prompt& prompt_;
     Profile& profile_;
     QComboBox* combo_;
+    int comboWidth_ = 0;  // the template's width of the account box
     QLineEdit* loginId_;
     QLineEdit* password_;
     int lastSelection_ = -1;

@@ -76,5 +76,31 @@ TEST(FileNameChars, NullPointerIsHarmless) {
     EXPECT_EQ(ReplaceFileNameChars(static_cast<char*>(nullptr)), 1);
 }
 
+// Names made from mail text (the viewer's save) go character by character:
+// a double-byte character whose second byte is 0x5C or 0x7C is one
+// character, not a backslash or a bar.
+TEST(FileNameChars, PerCharacterKeepsDoubleByteCharactersWhole) {
+    const struct {
+        const char* what;
+        std::string input;
+        std::string replaced;
+    } cases[] = {
+        {"ソフト/表 (both with trail byte 0x5C)", "\x83\x5c\x83\x74\x83\x67/\x95\x5c",
+         "\x83\x5c\x83\x74\x83\x67_\x95\x5c"},
+        {"trail byte 0x7C", "\x88\x7c|", "\x88\x7c_"},
+        {"slash and colon", "Re: a/b", "Re_ a_b"},
+        {"all eleven and control bytes", "\\/:,;*?\"<>|\x01\x1f", "_____________"},
+        {"half-width kana are single bytes", "\xbf\\", "\xbf_"},
+        {"a lead byte without its second byte at the end", "a\x83", "a\x83"},
+        {"a lead byte before a forbidden byte that cannot be its second", "\x83/", "\x83_"},
+        {"a lead byte before a control byte", "\x83\x09x", "\x83_x"},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(ReplaceFileNameCharsPerCharacter(c.input), c.replaced);
+    }
+}
+
 }  // namespace
 }  // namespace wp

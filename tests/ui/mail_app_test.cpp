@@ -223,7 +223,7 @@ TEST(WrenpostProgram, DataDirIsMadeAndHoldsTheDataFolder) {
     EXPECT_EQ(written.value(QStringLiteral("WinPosition/WinRect/ToolPos")).toInt(), 10240);
     EXPECT_EQ(written.value(QStringLiteral("WinPosition/WinRect/Right")).toInt() -
                   written.value(QStringLiteral("WinPosition/WinRect/Left")).toInt(),
-              567);
+              CMainFrame::FirstStartSize().width());
 }
 
 TEST(WrenpostProgram, FailuresEndWithANonZeroStatusAndSayWhy) {

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScreen>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -64,7 +66,12 @@ TEST(MainFrame, ProgressBarLiesOverTheThirdPaneAfterAResize) {
 TEST(MainFrame, OpensAtTheDefaultSizeWithoutASavedRectangle) {
     FrameRig rig;
     CMainFrame& frame = rig.Open();
-    EXPECT_EQ(frame.size(), QSize(567, 332));
+    // Room for the six columns and about twenty rows, within the screen.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize expected =
+        QSize(900, 600).boundedTo(QSize(screen.width() * 9 / 10, screen.height() * 9 / 10));
+    EXPECT_EQ(CMainFrame::FirstStartSize(), expected);
+    EXPECT_EQ(frame.size(), expected);
     EXPECT_EQ(frame.windowTitle(), QString::fromUtf8("レンポスト Ver2.2 - Wrenpost"));
     EXPECT_EQ(rig.PaneText(0), Shown("ﾚﾃﾞｨ"));
 }
@@ -151,7 +158,7 @@ TEST(MainFrame, MenuBarReadsAsListed) {
     } menus[] = {
         {"メール(&M)",
          {{ID_MAIL_RECEIVE, "ﾒｰﾙ受信(&R)\tF5", "F5", true},
-          {ID_MAIL_VIEW, "ﾒｰﾙ内容表示(&V)\tF10", "F10", false},
+          {ID_MAIL_VIEW, "ﾒｰﾙ内容表示(&V)\tF10", "F10", true},
           {ID_MAIL_SAVE, "ﾒｰﾙ保存(&A)\tCtrl+S", "Ctrl+S", false},
           {ID_MAIL_DELETE, "ﾒｰﾙ削除(&D)\tCtrl+DEL", "Ctrl+Del", true},
           {0, "", "", true},
@@ -383,7 +390,6 @@ public:
     QWidget* Window() override { return this; }
     void SetEntry(MailEntry* entry) override { entries.push_back(entry); }
     void SetSizeText(const std::string& text) override { sizeText = text; }
-    void SetWaitCursor() override {}
     void ResetProgress() override { ++progressResets; }
     void BeginReceive() override {}
     void EndReceive() override {}
@@ -391,6 +397,11 @@ public:
     void ClearMailText() override {}
     void AppendReceivedText(const char*, std::size_t, int) override {}
     void PostClose() override {}
+    void SetMailFile(const StoredMail&) override {}
+    void SetWaitCursor(bool) override {}
+    void ClearAttachments() override {}
+    void AddAttachment(const std::string&) override {}
+    void ShowMailText(std::string) override {}
 
     std::vector<MailEntry*> entries;
     std::string sizeText;
@@ -406,7 +417,9 @@ TEST(MainFrame, ViewOpensTheViewerWhereItWasAndPreviousAndNextStepThroughTheRows
     rig.profile().SetInt("WinPosition\\DlgRect", "Bottom", 350);
     CMainFrame& frame = rig.Open();
     ASSERT_TRUE(test::PumpUntil([&] { return frame.SelectedAccount() != nullptr; }));
-    EXPECT_FALSE(frame.Action(ID_MAIL_VIEW)->isEnabled()) << "no viewer yet";
+    EXPECT_TRUE(frame.Action(ID_MAIL_VIEW)->isEnabled()) << "the program's viewer";
+    frame.SetViewerFactory(nullptr);
+    EXPECT_FALSE(frame.Action(ID_MAIL_VIEW)->isEnabled()) << "no viewer, no view command";
     RecordingViewer* viewer = nullptr;
     frame.SetViewerFactory([&](CMainFrame& owner) {
         viewer = new RecordingViewer;

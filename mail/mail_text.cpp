@@ -1,0 +1,309 @@
+#include "mail/mail_text.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <random>
+
+#include "decode/jis_sjis.h"
+#include "decode/kanji_converter.h"
+#include "mail/cache_io.h"
+
+namespace wp {
+
+namespace io = cache_io;
+
+namespace {
+
+constexpr std::string_view::size_type npos = std::string_view::npos;
+constexpr std::string_view kEmptyLine = "\r\n\r\n";
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::size_t FindNoCase(std::string_view text, std::string_view word) {
+    if (text.size() < word.size()) {
+        return npos;
+    }
+    for (std::size_t at = 0; at + word.size() <= text.size(); ++at) {
+        std::size_t i = 0;
+        while (i < word.size() && AsciiLower(text[at + i]) == word[i]) {
+            ++i;
+        }
+        if (i == word.size()) {
+            return at;
+        }
+    }
+    return npos;
+}
+
+// At most `limit` bytes, never half of a double-byte character.
+std::string_view CutWhole(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return text;
+    }
+    std::size_t keep = 0;
+    while (keep < limit) {
+        std::size_t width = IsSjisLeadByte(static_cast<unsigned char>(text[keep])) ? 2 : 1;
+        if (keep + width > limit) {
+            break;
+        }
+        keep += width;
+    }
+    return text.substr(0, keep);
+}
+
+// False when the text holds no Content-Disposition field in any spelling
+// the field reader knows: two fast scans, where the reader makes four slow
+// ones through the rest of a large mail for every field it finds.
+bool MayHoldDisposition(std::string_view text) {
+    static constexpr std::string_view kName = "content-disposition:";
+    if (text.size() >= kName.size()) {
+        bool atStart = true;
+        for (std::size_t i = 0; i < kName.size() && atStart; ++i) {
+            atStart = AsciiLower(text[i]) == kName[i];
+        }
+        if (atStart) {
+            return true;
+        }
+    }
+    auto has = [&](std::string_view part) {
+        return ::memmem(text.data(), text.size(), part.data(), part.size()) != nullptr;
+    };
+    return has("isposition:") || has("ISPOSITION:");
+}
+
+// A sibling name no one else uses: the folder of `path`, a dot, random digits.
+std::string SiblingName(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    std::string::size_type slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    char name[64];
+    std::snprintf(name, sizeof name, "/.wrenpost-%d-%u-%016llx", static_cast<int>(::getpid()), counter++,
+                  static_cast<unsigned long long>(random()));
+    return folder + name;
+}
+
+}  // namespace
+
+void UnstuffReply(std::string& reply) {
+    std::size_t read = reply.find('\n');
+    if (read == npos) {
+        return;
+    }
+    ++read;
+    std::size_t write = read;
+    while (read < reply.size()) {
+        std::size_t eol = reply.find('\n', read);
+        std::size_t end = eol == npos ? reply.size() : eol + 1;
+        std::string_view line(reply.data() + read, end - read);
+        // The terminating line belongs to the protocol, not to the mail.
+        if (end == reply.size() && (line == ".\r\n" || line == ".\n" || line == "." || line == ".\r")) {
+            break;
+        }
+        std::size_t from = line.front() == '.' ? read + 1 : read;
+        if (write != from) {
+            std::memmove(reply.data() + write, reply.data() + from, end - from);
+        }
+        write += end - from;
+        read = end;
+    }
+    reply.resize(write);
+}
+
+std::string MailTextToShow(std::string raw, std::int32_t code) {
+    UnstuffReply(raw);
+    if (std::size_t zero = raw.find('\0'); zero != npos) {
+        raw.resize(zero);
+    }
+    // The converter ConvertToFile uses, without its file: that file would
+    // only be read back at once, and writing and reading it cost more than
+    // the conversion itself; two windows can never share it either.
+    return CKanjiConverter::Convert(raw.data(), raw.size(), code, KANJI_SJIS);
+}
+
+std::vector<std::string> AttachmentNames(std::string_view text, const InvalidCharReport& report) {
+    std::vector<std::string> names;
+    text = text.substr(0, text.find('\0'));
+    std::size_t pos = text.find('\n');
+    if (pos == npos) {
+        return names;
+    }
+    ++pos;
+    constexpr std::string_view kFileName = "filename=";
+    while (pos < text.size() && names.size() < kAttachmentListMax && MayHoldDisposition(text.substr(pos))) {
+        std::size_t at = npos;
+        std::string value = GetContentDisposition(text.substr(pos), &at);
+        if (at == npos) {
+            break;
+        }
+        pos += at + 2;
+        if (value.size() <= kFileName.size()) {
+            continue;
+        }
+        std::size_t found = FindNoCase(value, kFileName);
+        if (found == npos) {
+            continue;
+        }
+        std::size_t begin = found + kFileName.size();
+        while (begin < value.size() && value[begin] == '"') {
+            ++begin;
+        }
+        const bool quoted = begin > found + kFileName.size();
+        std::size_t end = begin;
+        // A name without quotes is a token: the next parameter is not part of it.
+        while (end < value.size() && value[end] != '"' && value[end] != '\r' && value[end] != '\n' &&
+               (quoted || value[end] != ';')) {
+            ++end;
+        }
+        std::string_view name(value.data() + begin, end - begin);
+        if (!quoted) {
+            while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) {
+                name.remove_suffix(1);
+            }
+        }
+        if (name.empty()) {
+            continue;
+        }
+        names.push_back(DecodeHeaderText(CutWhole(name, kAttachmentNameMax), report));
+    }
+    return names;
+}
+
+MailTextParts SplitMailText(std::string_view text, bool headerShown) {
+    MailTextParts parts;
+    std::size_t eol = text.find("\r\n");
+    if (eol == npos) {
+        return parts;
+    }
+    std::string_view rest = text.substr(eol + 2);
+    if (headerShown) {
+        parts.body.assign(rest);
+        return parts;
+    }
+    std::size_t blank = rest.find(kEmptyLine);
+    if (blank == npos) {
+        parts.header.assign(rest);
+        return parts;
+    }
+    parts.header.assign(rest.substr(0, blank + kEmptyLine.size()));
+    parts.body.assign(rest.substr(blank + kEmptyLine.size()));
+    return parts;
+}
+
+void ShowHeaderPart(MailTextParts& parts) {
+    parts.header += parts.body;
+    parts.body.swap(parts.header);
+    parts.header.clear();
+}
+
+void HideHeaderPart(MailTextParts& parts) {
+    std::size_t blank = parts.body.find(kEmptyLine);
+    if (blank == npos) {
+        parts.header.swap(parts.body);
+        parts.body.clear();
+        return;
+    }
+    parts.header.assign(parts.body, 0, blank + kEmptyLine.size());
+    parts.body.erase(0, blank + kEmptyLine.size());
+}
+
+void LiveMailText::Clear(bool headerShown) {
+    headerShown_ = headerShown;
+    statusDone_ = false;
+    split_ = false;
+    status_.clear();
+    header_.clear();
+    out_.clear();
+}
+
+std::string_view LiveMailText::Append(std::string_view chunk) {
+    out_.clear();
+    auto feed = [this](std::string_view data) {
+        if (data.empty()) {
+            return;
+        }
+        if (headerShown_ || split_) {
+            out_.append(data);
+            return;
+        }
+        // The empty line may straddle two chunks.
+        std::size_t from = header_.size() >= 3 ? header_.size() - 3 : 0;
+        header_.append(data);
+        std::size_t blank = header_.find(kEmptyLine, from);
+        if (blank != npos) {
+            split_ = true;
+            out_.append(header_, blank + kEmptyLine.size());
+            header_.resize(blank + kEmptyLine.size());
+        }
+    };
+    if (!statusDone_) {
+        std::size_t eol = chunk.find('\n');
+        std::size_t take = eol == npos ? chunk.size() : eol + 1;
+        status_.append(chunk.substr(0, take));
+        chunk.remove_prefix(take);
+        if (eol == npos && status_.size() < kStatusLineMax) {
+            return {};
+        }
+        statusDone_ = true;
+        // Only a status line is dropped; anything else is text.
+        if (status_.compare(0, 3, "+OK") != 0) {
+            feed(status_);
+        }
+        status_.clear();
+        status_.shrink_to_fit();
+    }
+    feed(chunk);
+    return out_;
+}
+
+std::string SavedMailBytes(std::string_view stored) {
+    std::string mail(stored);
+    UnstuffReply(mail);
+    std::size_t body = mail.find('\n');
+    mail.erase(0, body == npos ? mail.size() : body + 1);
+    return mail;
+}
+
+bool ReplaceFileWith(const std::string& path, std::string_view bytes, int* error) {
+    std::string sibling;
+    io::Fd fd;
+    for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
+        sibling = SiblingName(path);
+        fd = io::Fd(::open(sibling.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (!fd && errno != EEXIST) {
+            break;
+        }
+    }
+    if (!fd) {
+        *error = errno;
+        return false;
+    }
+    int failure = 0;
+    if (!bytes.empty() && !io::WriteAt(fd.get(), bytes.data(), bytes.size(), 0)) {
+        failure = errno != 0 ? errno : EIO;
+    } else if (!io::SyncFile(fd.get())) {
+        failure = errno;
+    }
+    if (!fd.Close() && failure == 0) {
+        failure = errno;
+    }
+    if (failure == 0 && ::rename(sibling.c_str(), path.c_str()) != 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        ::unlink(sibling.c_str());
+        *error = failure;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace wp

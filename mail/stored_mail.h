@@ -1,0 +1,43 @@
+#pragma once
+// The raw text of the mail a viewer shows: the account's message file, kept
+// open by the viewer that stored it. Another window or wrenpost-cli on the
+// same data folder may store its own mail under the same name meanwhile;
+// the file is always replaced, never rewritten in place, so what this viewer
+// reads again (code choice, save) is still its own mail, and it deletes the
+// file at the end only while the name still holds that mail.
+
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace wp {
+
+class StoredMail {
+public:
+    // No mail: what a viewer holds until a fetch has stored one.
+    StoredMail() = default;
+
+    // Replaces the file at `path` with `raw`: a private sibling is written
+    // whole first and then renamed over it. nullopt (errno set) when that
+    // fails; the old file then stays.
+    static std::optional<StoredMail> Write(const std::string& path, std::string_view raw);
+
+    bool Empty() const { return file_ == nullptr; }
+    // The same stored file (copies of one Write), or both empty.
+    bool SameAs(const StoredMail& other) const { return file_ == other.file_; }
+    // The file's path; empty for no mail.
+    const std::string& Path() const;
+    // The whole stored mail; nullopt for no mail or when it cannot be read.
+    std::optional<std::string> Read() const;
+    // Deletes the file when its name still holds this mail, and forgets it.
+    void Remove();
+
+private:
+    struct File;
+    std::shared_ptr<const File> file_;
+};
+
+}  // namespace wp

@@ -1,0 +1,515 @@
+// The viewer window offscreen, with a recording owner in place of the main
+// frame: its controls, the text it shows and the header toggle, the code
+// choice from the stored mail, the live text, the save, and its end.
+
+#include "ui/mail_view_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "decode/date_size_text.h"
+#include "decode/header_fields.h"
+#include "frame_rig.h"
+#include "mail/mail_entry.h"
+#include "mail/mail_text.h"
+#include "mail/stored_mail.h"
+
+namespace wp {
+namespace {
+
+using test::FreshFolder;
+using test::Shown;
+
+class RecordingOwner final : public ViewerOwner {
+public:
+    void CancelOperation() override { ++cancels; }
+    void ShowPrevious(MailEntry* entry) override { previous.push_back(entry); }
+    void ShowNext(MailEntry* entry) override { next.push_back(entry); }
+    void ViewerClosed() override { ++closed; }
+    int cancels = 0;
+    int closed = 0;
+    std::vector<MailEntry*> previous;
+    std::vector<MailEntry*> next;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+struct ViewerRig {
+    ViewerRig() : folder("viewer"), profile(folder.Sub("profile.ini")) { Open(); }
+    ~ViewerRig() { delete dialog.data(); }
+
+    void Open() {
+        dialog = new CMailViewDlg(owner, profile, prompt);
+        entry.subject = Sjis("件名");
+        entry.size = 12600;
+        dialog->SetEntry(&entry);
+        dialog->show();
+    }
+    // Stores a RETR reply as the fetch would, and shows it converted.
+    void Show(const std::string& reply, std::int32_t code = -1) {
+        std::optional<StoredMail> stored = StoredMail::Write(folder.Sub("acc.eml"), reply);
+        ASSERT_TRUE(stored);
+        std::string text = MailTextToShow(reply, code);
+        dialog->ClearAttachments();
+        for (const std::string& name : AttachmentNames(text)) {
+            dialog->AddAttachment(name);
+        }
+        dialog->ShowMailText(std::move(text));
+        dialog->SetMailFile(*stored);
+    }
+    QPlainTextEdit* Text() { return static_cast<QPlainTextEdit*>(dialog->Control(CMailViewDlg::kText)); }
+    QPlainTextEdit* Header() {
+        return static_cast<QPlainTextEdit*>(dialog->Control(CMailViewDlg::kHeaderText));
+    }
+    QAbstractButton* Button(int id) { return static_cast<QAbstractButton*>(dialog->Control(id)); }
+    QString SizeBox() { return static_cast<QLineEdit*>(dialog->Control(CMailViewDlg::kSizeBox))->text(); }
+
+    FreshFolder folder;
+    Profile profile;
+    test::ScriptedPrompt prompt;
+    RecordingOwner owner;
+    MailEntry entry;
+    QPointer<CMailViewDlg> dialog;
+};
+
+const std::string kSimple = "+OK 40 octets\r\nSubject: a\r\nFrom: b\r\n\r\nline 1\r\n\r\nline 2\r\n.\r\n";
+
+TEST(MailViewDlg, ControlsAreThereWithTheirTextsAndRoles) {
+    ViewerRig rig;
+    CMailViewDlg& d = *rig.dialog;
+    EXPECT_EQ(d.windowTitle(), QString::fromUtf8("件名"));
+    const struct {
+        int id;
+        const char* kind;
+        const char* text;
+        bool visible;
+        bool enabled;
+    } controls[] = {
+        {CMailViewDlg::kProgress, "QProgressBar", nullptr, true, true},
+        {CMailViewDlg::kSizeBox, "QLineEdit", nullptr, true, true},
+        {CMailViewDlg::kPrevious, "QPushButton", "↑", true, true},
+        {CMailViewDlg::kNext, "QPushButton", "↓", true, true},
+        {CMailViewDlg::kClose, "QPushButton", "閉じる", false, true},
+        {CMailViewDlg::kCancel, "QPushButton", "受信中止(&C)", true, false},
+        {CMailViewDlg::kSeparatorThin, "QFrame", nullptr, true, true},
+        {CMailViewDlg::kSeparatorThick, "QFrame", nullptr, true, true},
+        {CMailViewDlg::kAttachmentLabel, "QLabel", "添付:", true, true},
+        {CMailViewDlg::kAttachmentList, "QListWidget", nullptr, true, true},
+        {CMailViewDlg::kHeaderCheck, "QCheckBox", "ヘッダも見る(&H)", true, true},
+        {CMailViewDlg::kCodeAuto, "QPushButton", "自動", true, true},
+        {CMailViewDlg::kCodeJis, "QPushButton", "JIS", true, true},
+        {CMailViewDlg::kCodeSjis, "QPushButton", "S-JIS", true, true},
+        {CMailViewDlg::kCodeEuc, "QPushButton", "EUC", true, true},
+        {CMailViewDlg::kText, "QPlainTextEdit", nullptr, true, true},
+        {CMailViewDlg::kHeaderText, "QPlainTextEdit", nullptr, false, true},
+    };
+    for (const auto& c : controls) {
+        SCOPED_TRACE(c.id);
+        QWidget* control = d.Control(c.id);
+        ASSERT_NE(control, nullptr);
+        EXPECT_TRUE(control->inherits(c.kind));
+        if (c.text != nullptr) {
+            const QString text = control->inherits("QLabel") ? static_cast<QLabel*>(control)->text()
+                                                             : static_cast<QAbstractButton*>(control)->text();
+            EXPECT_EQ(text, Shown(c.text));
+        }
+        EXPECT_EQ(control->isVisible(), c.visible);
+        EXPECT_EQ(control->isEnabled(), c.enabled);
+    }
+    EXPECT_TRUE(static_cast<QPlainTextEdit*>(d.Control(CMailViewDlg::kText))->isReadOnly());
+    EXPECT_EQ(d.Control(CMailViewDlg::kSeparatorThin)->height(), 2);
+    EXPECT_EQ(d.Control(CMailViewDlg::kSeparatorThick)->height(), 3);
+    EXPECT_EQ(static_cast<QProgressBar*>(d.Control(CMailViewDlg::kProgress))->maximum(), 13);
+    // The code buttons are push buttons that behave as radio buttons.
+    for (int id :
+         {CMailViewDlg::kCodeAuto, CMailViewDlg::kCodeJis, CMailViewDlg::kCodeSjis, CMailViewDlg::kCodeEuc}) {
+        EXPECT_TRUE(rig.Button(id)->isCheckable());
+    }
+    EXPECT_TRUE(rig.Button(CMailViewDlg::kCodeAuto)->isChecked()) << "-1 when the profile has none";
+
+    const struct {
+        int id;
+        const char* tip;
+    } tips[] = {{CMailViewDlg::kNext, "次のﾒｰﾙ(Alt+→)"},
+                {CMailViewDlg::kPrevious, "前のﾒｰﾙ(Alt+←)"},
+                {CMailViewDlg::kCancel, "受信ｷｬﾝｾﾙ"}};
+    for (const auto& t : tips) {
+        EXPECT_EQ(d.Control(t.id)->toolTip(), Shown(t.tip));
+    }
+
+    const struct {
+        int id;
+        const char* text;
+        QKeySequence key;
+    } commands[] = {
+        {CMailViewDlg::kSaveCommand, "保存(&S)", QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {CMailViewDlg::kSelectAllCommand, "すべて選択(&A)\tCtrl+A", QKeySequence(Qt::CTRL | Qt::Key_A)},
+        {CMailViewDlg::kClose, "閉じる(&C)", QKeySequence()},
+        {CMailViewDlg::kPrevious, "前のメール\tAlt+←", QKeySequence(Qt::ALT | Qt::Key_Left)},
+        {CMailViewDlg::kNext, "次のメール\tAlt+→", QKeySequence(Qt::ALT | Qt::Key_Right)},
+    };
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.text);
+        QAction* action = d.Command(c.id);
+        ASSERT_NE(action, nullptr);
+        EXPECT_EQ(action->text(), Shown(c.text));
+        EXPECT_EQ(action->shortcut(), c.key);
+    }
+    EXPECT_FALSE(d.Command(CMailViewDlg::kSaveCommand)->isEnabled()) << "no mail yet";
+
+    auto* bar = d.findChild<QMenuBar*>();
+    ASSERT_NE(bar, nullptr);
+    QStringList titles;
+    for (QAction* menu : bar->actions()) {
+        titles << menu->text();
+    }
+    EXPECT_EQ(titles, (QStringList{Shown("ﾌｧｲﾙ(&F)"), Shown("操作(&R)")}));
+    QStringList fileItems;
+    for (QAction* item : bar->actions()[0]->menu()->actions()) {
+        fileItems << item->text();
+    }
+    EXPECT_EQ(fileItems, (QStringList{Shown("保存(&S)"), Shown("編集(&E)"), QString(), Shown("閉じる(&C)")}));
+}
+
+TEST(MailViewDlg, HeaderToggleRoundTripAndAMailWithoutAnEmptyLine) {
+    ViewerRig rig;
+    rig.Show(kSimple);
+    EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("line 1\n\nline 2\n"));
+    EXPECT_EQ(rig.Header()->toPlainText(), QStringLiteral("Subject: a\nFrom: b\n\n"));
+
+    QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
+    EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: a\nFrom: b\n\nline 1\n\nline 2\n"));
+    EXPECT_EQ(rig.Header()->toPlainText(), QString());
+    EXPECT_EQ(rig.profile.GetInt("Mail", "Head", -1), 1);
+    QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
+    EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("line 1\n\nline 2\n"));
+    EXPECT_EQ(rig.profile.GetInt("Mail", "Head", -1), 0);
+    EXPECT_FALSE(rig.Button(CMailViewDlg::kHeaderCheck)->hasFocus());
+
+    // Header only: nothing in the text control until the header is shown.
+    rig.Show("+OK\r\nSubject: only\r\nFrom: b\r\n.\r\n");
+    EXPECT_EQ(rig.Text()->toPlainText(), QString());
+    EXPECT_EQ(rig.Header()->toPlainText(), QStringLiteral("Subject: only\nFrom: b\n"));
+    QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
+    EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: only\nFrom: b\n"));
+
+    // The next viewer starts with the header shown, as left.
+    rig.dialog->close();
+    rig.Open();
+    EXPECT_TRUE(rig.Button(CMailViewDlg::kHeaderCheck)->isChecked());
+    rig.Show(kSimple);
+    EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: a\nFrom: b\n\nline 1\n\nline 2\n"));
+}
+
+TEST(MailViewDlg, ACodeChoiceConvertsTheStoredMailAgainAndIsRemembered) {
+    ViewerRig rig;
+    const std::string jis = "+OK\r\nSubject: x\r\n\r\n\x1b$BF|K\\\x1b(B\r\n.\r\n";
+    rig.Show(jis);
+    EXPECT_EQ(rig.Text()->toPlainText(), QString::fromUtf8("日本\n"));
+
+    QTest::mouseClick(rig.Button(CMailViewDlg::kCodeEuc), Qt::LeftButton);
+    EXPECT_EQ(rig.Text()->toPlainText(), QString::fromUtf8("\x1b$BF|K\\\x1b(B\n")) << "unconverted";
+    EXPECT_EQ(rig.profile.GetInt("Mail", "Encode", -9), 2);
+    EXPECT_FALSE(rig.Button(CMailViewDlg::kCodeEuc)->hasFocus());
+    QTest::mouseClick(rig.Button(CMailViewDlg::kCodeAuto), Qt::LeftButton);
+    EXPECT_EQ(rig.Text()->toPlainText(), QString::fromUtf8("日本\n"));
+    QTest::mouseClick(rig.Button(CMailViewDlg::kCodeSjis), Qt::LeftButton);
+    EXPECT_EQ(rig.profile.GetInt("Mail", "Encode", -9), 0);
+
+    // Remembered for the next viewer: S-JIS is checked there.
+    rig.dialog->close();
+    EXPECT_EQ(rig.profile.GetInt("Mail", "Encode", -9), 0);
+    rig.Open();
+    EXPECT_TRUE(rig.Button(CMailViewDlg::kCodeSjis)->isChecked());
+    // Without a stored mail only the setting changes.
+    QTest::mouseClick(rig.Button(CMailViewDlg::kCodeJis), Qt::LeftButton);
+    EXPECT_EQ(rig.profile.GetInt("Mail", "Encode", -9), 1);
+    EXPECT_EQ(rig.Text()->toPlainText(), QString());
+    // A value no button names checks none, and is written back as -1.
+    rig.dialog->close();
+    rig.profile.SetInt("Mail", "Encode", 7);
+    rig.Open();
+    EXPECT_EQ(
+        rig.Button(CMailViewDlg::kCodeAuto)->isChecked() || rig.Button(CMailViewDlg::kCodeJis)->isChecked(),
+        false);
+    rig.dialog->close();
+    EXPECT_EQ(rig.profile.GetInt("Mail", "Encode", -9), -1);
+}
+
+TEST(MailViewDlg, TheLiveTextShowsTheBodyAndTheProgressWhileTheMailArrives) {
+    ViewerRig rig;
+    CMailViewDlg& d = *rig.dialog;
+    d.SetSizeText("12.3Kbyte");
+    d.ResetProgress();
+    d.BeginReceive();
+    for (int id : {CMailViewDlg::kPrevious, CMailViewDlg::kNext, CMailViewDlg::kHeaderCheck}) {
+        EXPECT_FALSE(d.Control(id)->isEnabled());
+    }
+    EXPECT_TRUE(d.Control(CMailViewDlg::kCancel)->isEnabled());
+    d.SetStatusText(Sjis("ﾛｸﾞｲﾝしてます。"));
+    EXPECT_EQ(rig.SizeBox(), Shown("ﾛｸﾞｲﾝしてます。"));
+    d.SetStatusText("");
+    EXPECT_EQ(rig.SizeBox(), QStringLiteral("12.3Kbyte")) << "the size comes back";
+
+    // A Shift_JIS reply cut inside a character and inside a line end.
+    const std::string reply = "+OK\r\nSubject: s\r\n\r\n" + Sjis("日本語") + "\r\nnext\r\n";
+    d.ClearMailText();
+    const std::size_t cuts[] = {3, 20, 22, reply.size() - 7, reply.size()};
+    std::size_t from = 0;
+    for (std::size_t cut : cuts) {
+        d.AppendReceivedText(reply.data() + from, cut - from, static_cast<int>(cut));
+        from = cut;
+    }
+    EXPECT_EQ(rig.Text()->toPlainText(), QString::fromUtf8("日本語\nnext\n"));
+    EXPECT_EQ(rig.Header()->toPlainText(), QStringLiteral("Subject: s\n\n"));
+    EXPECT_EQ(rig.SizeBox(), QStringLiteral("%1/12.3Kbyte").arg(reply.size()));
+    d.AppendReceivedText("", 0, 12600);
+    EXPECT_EQ(rig.SizeBox(), QStringLiteral("12.3KB/12.3Kbyte"));
+    EXPECT_EQ(static_cast<QProgressBar*>(d.Control(CMailViewDlg::kProgress))->value(), 13);
+
+    d.EndReceive();
+    for (int id : {CMailViewDlg::kPrevious, CMailViewDlg::kNext, CMailViewDlg::kHeaderCheck}) {
+        EXPECT_TRUE(d.Control(id)->isEnabled());
+    }
+    EXPECT_FALSE(d.Control(CMailViewDlg::kCancel)->isEnabled());
+    // The partial mail can be toggled like a whole one.
+    QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
+    EXPECT_EQ(rig.Text()->toPlainText(), QString::fromUtf8("Subject: s\n\n日本語\nnext\n"));
+}
+
+TEST(MailViewDlg, ButtonsAndKeysGoToTheFrame) {
+    ViewerRig rig;
+    CMailViewDlg& d = *rig.dialog;
+    QTest::mouseClick(rig.Button(CMailViewDlg::kPrevious), Qt::LeftButton);
+    QTest::mouseClick(rig.Button(CMailViewDlg::kNext), Qt::LeftButton);
+    EXPECT_EQ(rig.owner.previous, std::vector<MailEntry*>{&rig.entry});
+    EXPECT_EQ(rig.owner.next, std::vector<MailEntry*>{&rig.entry});
+    // While receiving the buttons are off, but the keys still step (the frame
+    // stops the fetch first) and the cancel button stops it.
+    d.BeginReceive();
+    d.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    QTest::keyClick(&d, Qt::Key_Right, Qt::AltModifier);
+    EXPECT_EQ(rig.owner.next.size(), 2u);
+    QTest::mouseClick(rig.Button(CMailViewDlg::kCancel), Qt::LeftButton);
+    EXPECT_EQ(rig.owner.cancels, 1);
+    d.EndReceive();
+
+    rig.Show(kSimple);
+    d.Command(CMailViewDlg::kSelectAllCommand)->trigger();
+    EXPECT_TRUE(rig.Text()->hasFocus());
+    EXPECT_EQ(rig.Text()->textCursor().selectedText(), QString::fromUtf8("line 1\u2029\u2029line 2\u2029"));
+}
+
+TEST(MailViewDlg, SaveProposesTheSubjectAndWritesTheMailWithoutItsFraming) {
+    ViewerRig rig;
+    const struct {
+        const char* subject;
+        const char* proposed;
+    } names[] = {
+        {"Re: a/b", "Re_ a_b.eml"},
+        {"ソフト/表", "ソフト_表.eml"},
+        {"<?>|*\"", "______.eml"},
+        {"", ".eml"},
+    };
+    for (const auto& n : names) {
+        rig.entry.subject = Sjis(n.subject);
+        rig.dialog->SetEntry(&rig.entry);
+        EXPECT_EQ(rig.dialog->ProposedSaveName(), QString::fromUtf8(n.proposed));
+    }
+    // A long subject is cut to a file name the file system takes.
+    rig.entry.subject.clear();
+    for (int i = 0; i < 200; ++i) {
+        rig.entry.subject += Sjis("表");
+    }
+    rig.dialog->SetEntry(&rig.entry);
+    const QByteArray longName = rig.dialog->ProposedSaveName().toUtf8();
+    EXPECT_LE(longName.size(), 255);
+    EXPECT_TRUE(longName.endsWith(".eml"));
+
+    rig.Show("+OK 30 octets\r\nSubject: s\r\n\r\n..\r\n..dot\r\nend\r\n.\r\n");
+    ASSERT_TRUE(rig.dialog->Command(CMailViewDlg::kSaveCommand)->isEnabled());
+    QString proposed;
+    const std::string target = rig.folder.Sub("saved.eml");
+    rig.dialog->SetSaveChooser([&](QWidget*, const QString& name) {
+        proposed = name;
+        return QString::fromStdString(target);
+    });
+    rig.dialog->Command(CMailViewDlg::kSaveCommand)->trigger();
+    EXPECT_EQ(proposed, rig.dialog->ProposedSaveName());
+    EXPECT_EQ(ReadAll(target), "Subject: s\r\n\r\n.\r\n.dot\r\nend\r\n");
+
+    // A target that cannot be written says so.
+    rig.dialog->SetSaveChooser(
+        [&](QWidget*, const QString&) { return QString::fromStdString(rig.folder.Sub("missing/x.eml")); });
+    rig.prompt.Expect(Sjis("ﾒｰﾙを保存できませんでした。\n") + rig.folder.Sub("missing/x.eml") + "\n" +
+                      QStringToCp932Lossy(QString::fromLocal8Bit(std::strerror(ENOENT))));
+    rig.dialog->Command(CMailViewDlg::kSaveCommand)->trigger();
+    EXPECT_EQ(rig.prompt.Count(), 1u);
+    // A cancelled dialog writes nothing.
+    rig.dialog->SetSaveChooser([](QWidget*, const QString&) { return QString(); });
+    rig.dialog->Command(CMailViewDlg::kSaveCommand)->trigger();
+    EXPECT_EQ(rig.prompt.Count(), 1u);
+}
+
+TEST(MailViewDlg, ClosingWritesTheSettingsRemovesTheStoredMailAndTellsTheFrame) {
+    for (bool byEscape : {false, true}) {
+        SCOPED_TRACE(byEscape ? "Esc" : "close command");
+        ViewerRig rig;
+        rig.dialog->move(120, 80);
+        rig.dialog->resize(500, 400);
+        rig.Show(kSimple);
+        const std::string stored = rig.dialog->MailFile().Path();
+        ASSERT_FALSE(stored.empty());
+        if (byEscape) {
+            QTest::keyClick(rig.dialog.data(), Qt::Key_Escape);
+        } else {
+            rig.dialog->Command(CMailViewDlg::kClose)->trigger();
+        }
+        ASSERT_TRUE(test::PumpUntil([&] { return rig.dialog.isNull(); }));
+        EXPECT_EQ(rig.owner.closed, 1);
+        EXPECT_GE(rig.owner.cancels, 1);
+        EXPECT_FALSE(std::filesystem::exists(stored));
+        EXPECT_EQ(rig.profile.GetInt("WinPosition\\DlgRect", "Left", -1), 120);
+        EXPECT_EQ(rig.profile.GetInt("WinPosition\\DlgRect", "Top", -1), 80);
+        EXPECT_EQ(rig.profile.GetInt("WinPosition\\DlgRect", "Right", -1), 620);
+        EXPECT_EQ(rig.profile.GetInt("WinPosition\\DlgRect", "Bottom", -1), 480);
+        EXPECT_EQ(rig.profile.GetInt("Mail", "Head", -1), 0);
+        EXPECT_EQ(rig.profile.GetInt("Mail", "Encode", -9), -1);
+    }
+}
+
+// A large mail: its start is in the text control at once, the rest follows
+// while the window stays responsive; select all waits for all of it. While
+// it arrives only its start is put there, and nothing of it is lost.
+TEST(MailViewDlg, ALargeMailShowsItsStartAtOnceAndTheRestSoon) {
+    ViewerRig rig;
+    std::string body;
+    QString shown;
+    for (int i = 0; body.size() < 700 * 1024; ++i) {
+        body += "line " + std::to_string(i) + " of a large mail\r\n";
+        shown += QStringLiteral("line %1 of a large mail\n").arg(i);
+    }
+    rig.Show("+OK\r\nSubject: s\r\n\r\n" + body + ".\r\n");
+    EXPECT_TRUE(rig.dialog->Loading());
+    EXPECT_TRUE(rig.Text()->toPlainText().startsWith(QStringLiteral("line 0 of a large mail\n")));
+    EXPECT_LT(rig.Text()->toPlainText().size(), shown.size());
+    ASSERT_TRUE(test::PumpUntil([&] { return !rig.dialog->Loading(); }));
+    EXPECT_EQ(rig.Text()->toPlainText(), shown);
+
+    rig.Show("+OK\r\nSubject: s\r\n\r\n" + body + ".\r\n");
+    // Ctrl+A in the (read-only) text control is the window's select all,
+    // which takes in the rest first.
+    rig.dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(rig.dialog.data()));
+    rig.Text()->setFocus();
+    QTest::keyClick(rig.Text(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_FALSE(rig.dialog->Loading());
+    EXPECT_EQ(rig.Text()->textCursor().selectedText().size(), shown.size());
+
+    const std::string reply = "+OK\r\nSubject: s\r\n\r\n" + body;
+    rig.dialog->BeginReceive();
+    for (std::size_t at = 0; at < reply.size(); at += 65536) {
+        const std::size_t n = std::min<std::size_t>(65536, reply.size() - at);
+        rig.dialog->AppendReceivedText(reply.data() + at, n, static_cast<int>(at + n));
+    }
+    EXPECT_LT(rig.Text()->toPlainText().size(), shown.size());
+    EXPECT_FALSE(rig.dialog->Loading());
+    EXPECT_EQ(rig.dialog->Parts().body, body);
+    rig.dialog->EndReceive();
+    // The header toggle of a mail cut short shows all that arrived.
+    QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
+    rig.dialog->FinishLoading();
+    EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: s\n\n") + shown);
+}
+
+// Resizing moves the window's edge, not the controls' margins: the text
+// control takes the whole change, the attachment list its width only.
+TEST(MailViewDlg, ResizingKeepsTheMarginsOfTheTextAndTheAttachmentList) {
+    ViewerRig rig;
+    QWidget* text = rig.dialog->Control(CMailViewDlg::kText);
+    QWidget* list = rig.dialog->Control(CMailViewDlg::kAttachmentList);
+    rig.dialog->resize(500, 400);
+    ASSERT_TRUE(test::PumpUntil([&] { return text->geometry().bottom() > 300; }));
+    const QRect textBefore = text->geometry();
+    const QRect listBefore = list->geometry();
+    rig.dialog->resize(650, 520);
+    ASSERT_TRUE(test::PumpUntil([&] { return text->width() == textBefore.width() + 150; }));
+    EXPECT_EQ(text->height(), textBefore.height() + 120);
+    EXPECT_EQ(text->geometry().topLeft(), textBefore.topLeft());
+    EXPECT_EQ(list->width(), listBefore.width() + 150);
+    EXPECT_EQ(list->height(), listBefore.height());
+}
+
+// A failed login closes the viewer as a posted close would.
+TEST(MailViewDlg, PostCloseClosesItSoon) {
+    ViewerRig rig;
+    rig.dialog->PostClose();
+    EXPECT_FALSE(rig.dialog.isNull()) << "not from inside the call";
+    ASSERT_TRUE(test::PumpUntil([&] { return rig.dialog.isNull(); }));
+    EXPECT_EQ(rig.owner.closed, 1);
+}
+
+// The demo's mails as a person reads them: JIS, Shift_JIS and EUC-JP, one
+// with the header shown.
+TEST(MailViewDlg, ScreenshotsOfTheDemoMails) {
+    const struct {
+        const char* file;
+        const char* shot;
+        bool header;
+    } mails[] = {
+        {"01-meeting.eml", "viewer_jis.png", false},
+        {"03-maintenance-sjis.eml", "viewer_sjis.png", false},
+        {"04-party-eucjp.eml", "viewer_euc.png", false},
+        {"07-estimate-pdf.eml", "viewer_header.png", true},
+    };
+    for (const auto& m : mails) {
+        SCOPED_TRACE(m.file);
+        std::string mail = ReadAll(std::string(WRENPOST_SOURCE_DIR) + "/scripts/demo-mail/alice/" + m.file);
+        ASSERT_FALSE(mail.empty());
+        std::string crlf;
+        for (char ch : mail) {
+            if (ch == '\n') {
+                crlf += '\r';
+            }
+            crlf += ch;
+        }
+        ViewerRig rig;
+        if (m.header) {
+            rig.Button(CMailViewDlg::kHeaderCheck)->click();
+        }
+        rig.entry.subject = DecodeHeaderText(GetSubject(crlf));
+        rig.entry.size = static_cast<std::uint32_t>(crlf.size());
+        rig.dialog->SetEntry(&rig.entry);
+        rig.dialog->SetSizeText(MailSizeText(rig.entry.size));
+        rig.Show("+OK\r\n" + crlf + ".\r\n");
+        rig.dialog->AppendReceivedText("", 0, static_cast<int>(crlf.size()));
+        rig.dialog->resize(640, 520);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(rig.Text()->toPlainText().contains(QChar(0xFFFD)));
+        const QString shot = test::ScreenshotPath(m.shot);
+        EXPECT_TRUE(rig.dialog->grab().save(shot)) << shot.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace wp

@@ -1,0 +1,667 @@
+#include "ui/mail_view_dlg.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "accounts/file_name_chars.h"
+#include "decode/date_size_text.h"
+#include "decode/jis_sjis.h"
+#include "mail/cache_io.h"
+#include "mail/mail_entry.h"
+#include "platform/profile.h"
+#include "platform/prompt.h"
+#include "platform/string_table.h"
+#include "platform/strings.h"
+#include "platform/text.h"
+#include "ui/images.h"
+
+namespace wp {
+namespace {
+
+constexpr std::string_view kViewerSection = "WinPosition\\DlgRect";
+constexpr std::string_view kMailSection = "Mail";
+// The dialog's size in dialog units.
+constexpr int kDialogWidth = 302;
+constexpr int kDialogHeight = 313;
+// The longest file name the file system takes, in bytes.
+constexpr std::size_t kFileNameMax = 255;
+
+QString Ui(const char* utf8) {
+    return Cp932ToQString(Sjis(utf8));
+}
+
+// Mail text as the text controls show it: one line break per line end.
+QString Display(std::string_view cp932) {
+    std::string lines;
+    lines.reserve(cp932.size());
+    for (std::size_t i = 0; i < cp932.size(); ++i) {
+        // A CR is never the second byte of a double-byte character.
+        if (cp932[i] == '\r') {
+            if (i + 1 < cp932.size() && cp932[i + 1] == '\n') {
+                continue;
+            }
+            lines += '\n';
+            continue;
+        }
+        lines += cp932[i];
+    }
+    return Cp932ToQString(lines);
+}
+
+// The text control takes a large mail in pieces: the first at once, the
+// rest while the window stays responsive. A text document builds a block
+// per line, which for megabytes takes the better part of a second.
+constexpr std::size_t kFirstPiece = 128 * 1024;
+constexpr std::size_t kNextPiece = 256 * 1024;
+// While a mail arrives, the text control shows this much of it; the rest
+// would only be reached by scrolling, and the whole mail follows at once.
+constexpr std::size_t kLiveShown = 256 * 1024;
+
+// Where a piece of about `length` bytes from `from` ends: after a line end,
+// so that neither a character nor a CR LF is cut.
+std::size_t PieceEnd(std::string_view text, std::size_t from, std::size_t length) {
+    if (text.size() - from <= length) {
+        return text.size();
+    }
+    std::size_t end = text.find('\n', from + length);
+    return end == std::string_view::npos ? text.size() : end + 1;
+}
+
+// A quarter of the average character width, an eighth of the height.
+int UnitX(const QFontMetrics& metrics, int units) {
+    const int sample =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int base = std::max(1, (sample / 26 + 1) / 2);
+    return (units * base + 2) / 4;
+}
+
+int UnitY(const QFontMetrics& metrics, int units) {
+    return (units * std::max(1, metrics.height()) + 4) / 8;
+}
+
+// The fixed-pitch sibling of a proportional face: "ＭＳ Ｐゴシック" gives
+// "ＭＳ ゴシック", "IPAPGothic" gives "IPAGothic".
+QString FixedPitchFace(const QString& face) {
+    QString fixed = face;
+    const QString wide = QString::fromUtf8(" Ｐ");
+    if (int at = static_cast<int>(fixed.indexOf(wide)); at >= 0) {
+        return fixed.remove(at, static_cast<int>(wide.size()));
+    }
+    if (int at = static_cast<int>(fixed.indexOf(QStringLiteral("PGothic"))); at >= 0) {
+        return fixed.remove(at, 1);
+    }
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+}
+
+// The source-code buttons, in their order: control id, the code kept in
+// "Encode" and passed to the conversion, text, object name.
+struct CodeButton {
+    int id;
+    std::int32_t code;
+    const char* text;
+    const char* name;
+};
+constexpr CodeButton kCodeButtons[] = {
+    {CMailViewDlg::kCodeAuto, -1, "自動", "codeAuto"},
+    {CMailViewDlg::kCodeJis, 1, "JIS", "codeJis"},
+    {CMailViewDlg::kCodeSjis, 0, "S-JIS", "codeSjis"},
+    {CMailViewDlg::kCodeEuc, 2, "EUC", "codeEuc"},
+};
+
+std::int32_t CodeOf(int id) {
+    for (const CodeButton& button : kCodeButtons) {
+        if (button.id == id) {
+            return button.code;
+        }
+    }
+    return -1;
+}
+
+// 0 (no button) for a code no button names.
+int ButtonOf(std::int32_t code) {
+    for (const CodeButton& button : kCodeButtons) {
+        if (button.code == code) {
+            return button.id;
+        }
+    }
+    return 0;
+}
+
+QString ChooseSaveFile(QWidget* parent, const QString& proposedName) {
+    // The folder of the last save, for the rest of the run.
+    static QString folder = QDir::homePath();
+    QFileDialog dialog(parent, Ui("メールの保存"));
+    dialog.setObjectName(QStringLiteral("saveMailDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    const QStringList filters = {Ui("メール(*.eml)"), Ui("すべて(*.*)")};
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.front());
+    dialog.setDefaultSuffix(QStringLiteral("eml"));
+    dialog.setDirectory(folder);
+    dialog.selectFile(proposedName);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    QString chosen = dialog.selectedFiles().front();
+    folder = QFileInfo(chosen).absolutePath();
+    return chosen;
+}
+
+}  // namespace
+
+CMailViewDlg::CMailViewDlg(ViewerOwner& owner, Profile& profile, Prompt& prompt, QWidget* parent)
+    : QDialog(parent), owner_(owner), profile_(profile), prompt_(prompt), saveChooser_(ChooseSaveFile) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
+    setObjectName(QStringLiteral("140"));
+    setWindowTitle(Ui("ビュー"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(AppIcon());
+    if (QFontDatabase::families().contains(QStringLiteral("IPAPGothic"))) {
+        setFont(QFont(QStringLiteral("IPAPGothic"), 9));
+    }
+    BuildControls();
+    BuildMenu();
+    loader_ = new QTimer(this);
+    loader_->setInterval(0);
+    connect(loader_, &QTimer::timeout, this, [this] { LoadNextPiece(); });
+
+    const int checked = ButtonOf(profile_.GetInt(kMailSection, "Encode", -1));
+    if (QAbstractButton* button = codes_->button(checked)) {
+        button->setChecked(true);
+    }
+    headerCheck_->setChecked(profile_.GetInt(kMailSection, "Head", 0) != 0);
+    live_.Clear(headerCheck_->isChecked());
+    const QFontMetrics metrics(font());
+    resize(UnitX(metrics, kDialogWidth), UnitY(metrics, kDialogHeight));
+    lower();
+}
+
+CMailViewDlg::~CMailViewDlg() {
+    Finish();
+}
+
+QWidget* CMailViewDlg::Control(int id) const {
+    const auto children = findChildren<QWidget*>();
+    for (QWidget* child : children) {
+        if (child->property("controlId").toInt() == id) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+QAction* CMailViewDlg::Command(int id) const {
+    auto it = commands_.find(id);
+    return it == commands_.end() ? nullptr : it->second;
+}
+
+void CMailViewDlg::BuildControls() {
+    const QFontMetrics metrics(font());
+    auto identify = [](QWidget* widget, int id, const char* name) {
+        widget->setProperty("controlId", id);
+        widget->setObjectName(QString::fromLatin1(name));
+    };
+    auto separator = [&](int id, const char* name, int height) {
+        auto* line = new QFrame(this);
+        identify(line, id, name);
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        line->setFixedHeight(height);
+        return line;
+    };
+
+    progress_ = new QProgressBar(this);
+    identify(progress_, kProgress, "progress");
+    progress_->setRange(0, kReceiveSteps);
+    progress_->setValue(0);
+    progress_->setTextVisible(false);
+    progress_->setFixedWidth(UnitX(metrics, 70));
+    sizeBox_ = new QLineEdit(this);
+    identify(sizeBox_, kSizeBox, "sizeBox");
+    sizeBox_->setReadOnly(true);
+    sizeBox_->setFocusPolicy(Qt::ClickFocus);
+    sizeBox_->setFixedWidth(UnitX(metrics, 100));
+    previous_ = new QPushButton(QStringLiteral("↑"), this);
+    identify(previous_, kPrevious, "previousButton");
+    previous_->setToolTip(Ui("前のﾒｰﾙ(Alt+←)"));
+    next_ = new QPushButton(QStringLiteral("↓"), this);
+    identify(next_, kNext, "nextButton");
+    next_->setToolTip(Ui("次のﾒｰﾙ(Alt+→)"));
+    for (QPushButton* arrow : {previous_, next_}) {
+        arrow->setFixedWidth(UnitX(metrics, 18));
+        arrow->setAutoDefault(false);
+    }
+    close_ = new QPushButton(Ui("閉じる"), this);
+    identify(close_, kClose, "closeButton");
+    close_->hide();
+    cancel_ = new QPushButton(Ui("受信中止(&C)"), this);
+    identify(cancel_, kCancel, "cancelButton");
+    cancel_->setToolTip(Ui("受信ｷｬﾝｾﾙ"));
+    cancel_->setAutoDefault(false);
+    cancel_->setEnabled(false);
+
+    auto* label = new QLabel(Ui("添付:"), this);
+    identify(label, kAttachmentLabel, "attachmentLabel");
+    attachments_ = new QListWidget(this);
+    identify(attachments_, kAttachmentList, "attachmentList");
+    attachments_->setViewMode(QListView::ListMode);
+    attachments_->setFlow(QListView::TopToBottom);
+    attachments_->setWrapping(true);
+    attachments_->setResizeMode(QListView::Adjust);
+    attachments_->setSelectionMode(QAbstractItemView::SingleSelection);
+    attachments_->setIconSize(QSize(16, 16));
+    attachments_->setFixedHeight(2 * std::max(18, metrics.height() + 4) + 2 * attachments_->frameWidth() + 2);
+    label->setBuddy(attachments_);
+
+    headerCheck_ = new QCheckBox(Ui("ヘッダも見る(&H)"), this);
+    identify(headerCheck_, kHeaderCheck, "headerCheck");
+    codes_ = new QButtonGroup(this);
+    codes_->setExclusive(true);
+    std::vector<QPushButton*> codeButtons;
+    for (const CodeButton& code : kCodeButtons) {
+        auto* button = new QPushButton(Ui(code.text), this);
+        identify(button, code.id, code.name);
+        button->setCheckable(true);
+        button->setAutoDefault(false);
+        button->setMinimumWidth(UnitX(metrics, 30));
+        codes_->addButton(button, code.id);
+        codeButtons.push_back(button);
+    }
+
+    QFont fixed(FixedPitchFace(font().family()));
+    fixed.setPointSize(9);
+    text_ = new QPlainTextEdit(this);
+    identify(text_, kText, "mailText");
+    text_->setReadOnly(true);
+    text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text_->setFont(fixed);
+    text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    text_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    text_->setUndoRedoEnabled(false);
+    headerText_ = new QPlainTextEdit(this);
+    identify(headerText_, kHeaderText, "headerText");
+    headerText_->setReadOnly(true);
+    headerText_->setUndoRedoEnabled(false);
+    headerText_->hide();
+
+    // The text control and the attachment list follow the window's size;
+    // everything else keeps its place.
+    auto* top = new QHBoxLayout;
+    top->addWidget(progress_);
+    top->addWidget(sizeBox_);
+    top->addStretch(1);
+    top->addWidget(previous_);
+    top->addWidget(next_);
+    top->addSpacing(UnitX(metrics, 6));
+    top->addWidget(cancel_);
+    auto* files = new QHBoxLayout;
+    files->addWidget(label, 0, Qt::AlignTop);
+    files->addWidget(attachments_, 1);
+    auto* options = new QHBoxLayout;
+    options->addWidget(headerCheck_);
+    options->addStretch(1);
+    options->setSpacing(2);
+    for (QPushButton* button : codeButtons) {
+        options->addWidget(button);
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(UnitX(metrics, 4), UnitY(metrics, 3), UnitX(metrics, 4), UnitY(metrics, 4));
+    layout->setSpacing(UnitY(metrics, 3));
+    layout->addLayout(top);
+    layout->addWidget(separator(kSeparatorThin, "separatorThin", 2));
+    layout->addLayout(files);
+    layout->addWidget(separator(kSeparatorThick, "separatorThick", 3));
+    layout->addLayout(options);
+    layout->addWidget(text_, 1);
+
+    connect(cancel_, &QPushButton::clicked, this, [this] { owner_.CancelOperation(); });
+    connect(close_, &QPushButton::clicked, this, [this] { close(); });
+    connect(headerCheck_, &QCheckBox::clicked, this, [this] { OnHeaderToggle(); });
+    connect(codes_, &QButtonGroup::idClicked, this, [this](int id) { OnCodeChoice(CodeOf(id)); });
+}
+
+QAction* CMailViewDlg::MakeCommand(int id, const char* text, const QKeySequence& key) {
+    auto* action = new QAction(Ui(text), this);
+    if (!key.isEmpty()) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+    }
+    action->setData(id);
+    addAction(action);
+    commands_[id] = action;
+    return action;
+}
+
+void CMailViewDlg::BuildMenu() {
+    auto* bar = new QMenuBar(this);
+    QMenu* file = bar->addMenu(Ui("ﾌｧｲﾙ(&F)"));
+    file->addAction(MakeCommand(kSaveCommand, "保存(&S)", QKeySequence(Qt::CTRL | Qt::Key_S)));
+    QMenu* edit = file->addMenu(Ui("編集(&E)"));
+    edit->addAction(
+        MakeCommand(kSelectAllCommand, "すべて選択(&A)\tCtrl+A", QKeySequence(Qt::CTRL | Qt::Key_A)));
+    file->addSeparator();
+    file->addAction(MakeCommand(kClose, "閉じる(&C)", QKeySequence()));
+    QMenu* operate = bar->addMenu(Ui("操作(&R)"));
+    operate->addAction(MakeCommand(kPrevious, "前のメール\tAlt+←", QKeySequence(Qt::ALT | Qt::Key_Left)));
+    operate->addAction(MakeCommand(kNext, "次のメール\tAlt+→", QKeySequence(Qt::ALT | Qt::Key_Right)));
+    layout()->setMenuBar(bar);
+
+    Command(kSaveCommand)->setEnabled(false);
+    connect(Command(kSaveCommand), &QAction::triggered, this, [this] { OnSave(); });
+    connect(Command(kSelectAllCommand), &QAction::triggered, this, [this] { OnSelectAll(); });
+    connect(Command(kClose), &QAction::triggered, this, [this] { close(); });
+    // The keys work while receiving too: the frame stops the fetch first.
+    connect(Command(kPrevious), &QAction::triggered, this, [this] { owner_.ShowPrevious(entry_); });
+    connect(Command(kNext), &QAction::triggered, this, [this] { owner_.ShowNext(entry_); });
+    connect(previous_, &QPushButton::clicked, Command(kPrevious), &QAction::trigger);
+    connect(next_, &QPushButton::clicked, Command(kNext), &QAction::trigger);
+}
+
+// ---------------------------------------------------------------- commands
+
+void CMailViewDlg::OnSelectAll() {
+    FinishLoading();
+    text_->setFocus(Qt::ShortcutFocusReason);
+    text_->selectAll();
+}
+
+QString CMailViewDlg::ProposedSaveName() const {
+    const std::string name = Cp932ToUtf8(ReplaceFileNameCharsPerCharacter(subject_));
+    static constexpr std::string_view kExtension = ".eml";
+    return QString::fromStdString(TruncateUtf8(name, kFileNameMax - kExtension.size()) +
+                                  std::string(kExtension));
+}
+
+void CMailViewDlg::Warn(const std::string& text) {
+    PromptRequest box;
+    box.text = text;
+    box.caption = LoadString(57344);
+    box.buttons = PromptButtons::Ok;
+    box.icon = PromptIcon::Exclamation;
+    prompt_.Ask(box);
+}
+
+void CMailViewDlg::OnSave() {
+    if (mailFile_.Empty()) {
+        return;
+    }
+    const QString target = saveChooser_ ? saveChooser_(this, ProposedSaveName()) : QString();
+    if (target.isEmpty()) {
+        return;
+    }
+    std::optional<std::string> stored = mailFile_.Read();
+    if (!stored) {
+        std::string text = Sjis("保存するﾒｰﾙを読めませんでした。\n");
+        Warn(text + QStringToCp932Lossy(QString::fromStdString(mailFile_.Path())));
+        return;
+    }
+    int error = 0;
+    if (!ReplaceFileWith(QFile::encodeName(target).toStdString(), SavedMailBytes(*stored), &error)) {
+        std::string text = Sjis("ﾒｰﾙを保存できませんでした。\n");
+        Warn(text + QStringToCp932Lossy(target) + "\n" + cache_io::SystemErrorText(error));
+    }
+}
+
+void CMailViewDlg::OnHeaderToggle() {
+    const bool shown = headerCheck_->isChecked();
+    profile_.SetInt(kMailSection, "Head", shown ? 1 : 0);
+    if (shown) {
+        ShowHeaderPart(parts_);
+    } else {
+        HideHeaderPart(parts_);
+    }
+    ShowParts();
+    text_->setFocus(Qt::OtherFocusReason);
+}
+
+void CMailViewDlg::OnCodeChoice(std::int32_t code) {
+    profile_.SetInt(kMailSection, "Encode", code);
+    text_->setFocus(Qt::OtherFocusReason);
+    std::optional<std::string> raw = mailFile_.Read();
+    if (!raw) {
+        return;
+    }
+    std::string text = MailTextToShow(std::move(*raw), code);
+    raw.reset();
+    parts_ = SplitMailText(text, headerCheck_->isChecked());
+    ShowParts();
+}
+
+void CMailViewDlg::ShowParts() {
+    headerText_->setPlainText(Display(parts_.header));
+    const std::size_t first = PieceEnd(parts_.body, 0, kFirstPiece);
+    text_->setPlainText(Display(std::string_view(parts_.body).substr(0, first)));
+    loadedTo_ = first;
+    loading_ = loadedTo_ < parts_.body.size();
+    if (loading_) {
+        loader_->start();
+    } else {
+        loader_->stop();
+    }
+}
+
+bool CMailViewDlg::LoadNextPiece() {
+    if (!Loading()) {
+        loader_->stop();
+        return false;
+    }
+    const std::size_t end = PieceEnd(parts_.body, loadedTo_, kNextPiece);
+    QTextCursor cursor(text_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(Display(std::string_view(parts_.body).substr(loadedTo_, end - loadedTo_)));
+    loadedTo_ = end;
+    if (loadedTo_ >= parts_.body.size()) {
+        StopLoading();
+    }
+    return true;
+}
+
+void CMailViewDlg::FinishLoading() {
+    while (LoadNextPiece()) {
+    }
+}
+
+void CMailViewDlg::StopLoading() {
+    loader_->stop();
+    loading_ = false;
+}
+
+std::int32_t CMailViewDlg::CheckedCode() const {
+    const int id = codes_->checkedId();
+    return id < 0 ? -1 : CodeOf(id);
+}
+
+// ---------------------------------------------------------------- closing
+
+void CMailViewDlg::reject() {
+    close();
+}
+
+void CMailViewDlg::closeEvent(QCloseEvent* event) {
+    owner_.CancelOperation();
+    Finish();
+    event->accept();
+}
+
+void CMailViewDlg::Finish() {
+    if (finished_) {
+        return;
+    }
+    finished_ = true;
+    profile_.SetInt(kMailSection, "Head", headerCheck_->isChecked() ? 1 : 0);
+    profile_.SetInt(kMailSection, "Encode", CheckedCode());
+    const QRect rect = (isMaximized() || isMinimized()) ? normalGeometry() : QRect(pos(), size());
+    profile_.SetInt(kViewerSection, "Top", rect.top());
+    profile_.SetInt(kViewerSection, "Bottom", rect.top() + rect.height());
+    profile_.SetInt(kViewerSection, "Left", rect.left());
+    profile_.SetInt(kViewerSection, "Right", rect.left() + rect.width());
+    mailFile_.Remove();
+    owner_.ViewerClosed();
+}
+
+// ---------------------------------------------------------------- FrameViewer
+
+void CMailViewDlg::SetEntry(MailEntry* entry) {
+    entry_ = entry;
+    subject_ = entry != nullptr ? entry->subject : std::string();
+    size_ = entry != nullptr ? entry->size : 0;
+    setWindowTitle(Cp932ToQString(subject_));
+}
+
+void CMailViewDlg::SetSizeText(const std::string& text) {
+    sizeText_ = text;
+    sizeBox_->setText(Cp932ToQString(text));
+}
+
+void CMailViewDlg::ResetProgress() {
+    progress_->setRange(0, kReceiveSteps);
+    progress_->setValue(0);
+}
+
+void CMailViewDlg::BeginReceive() {
+    ClearAttachments();
+    ClearMailText();
+    SetMailFile(StoredMail());
+    previous_->setEnabled(false);
+    next_->setEnabled(false);
+    headerCheck_->setEnabled(false);
+    cancel_->setEnabled(true);
+}
+
+void CMailViewDlg::EndReceive() {
+    cancel_->setEnabled(false);
+    previous_->setEnabled(true);
+    next_->setEnabled(true);
+    headerCheck_->setEnabled(true);
+    // A receive cut short keeps the header it had seen, for the toggle.
+    if (!live_.HeaderDone() && !live_.Header().empty()) {
+        parts_.header = live_.Header();
+        headerText_->setPlainText(Display(parts_.header));
+    }
+    unsetCursor();
+}
+
+void CMailViewDlg::PostClose() {
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void CMailViewDlg::SetStatusText(const std::string& text) {
+    sizeBox_->setText(Cp932ToQString(text.empty() ? sizeText_ : text));
+}
+
+void CMailViewDlg::ClearMailText() {
+    StopLoading();
+    liveShown_ = 0;
+    parts_ = MailTextParts();
+    live_.Clear(headerCheck_->isChecked());
+    liveCarry_.clear();
+    text_->clear();
+    headerText_->clear();
+}
+
+void CMailViewDlg::AppendReceivedText(const char* chunk, std::size_t length, int bytesReceived) {
+    const std::string current = QStringToCp932Lossy(sizeBox_->text());
+    ReceivedSizeView shown =
+        ReceivedSizeText(static_cast<std::uint32_t>(std::max(bytesReceived, 0)), size_, current);
+    sizeBox_->setText(Cp932ToQString(shown.text));
+    progress_->setValue(shown.position);
+
+    const bool headerWasDone = live_.HeaderDone();
+    std::string_view add = live_.Append(std::string_view(chunk, length));
+    if (!headerWasDone && live_.HeaderDone()) {
+        parts_.header = live_.Header();
+        headerText_->setPlainText(Display(parts_.header));
+    }
+    if (add.empty()) {
+        return;
+    }
+    parts_.body.append(add);
+    if (liveShown_ >= kLiveShown) {
+        return;
+    }
+    liveShown_ += add.size();
+    // Chunks end anywhere: an unfinished double-byte character or a CR
+    // whose LF is still to come waits for the next one.
+    std::string piece = liveCarry_;
+    piece.append(add);
+    liveCarry_.clear();
+    std::size_t whole = 0;
+    std::size_t keep = piece.size();
+    while (whole < piece.size()) {
+        whole += IsSjisLeadByte(static_cast<unsigned char>(piece[whole])) ? 2 : 1;
+    }
+    if (whole > piece.size()) {
+        keep = piece.size() - 1;
+    }
+    if (keep > 0 && piece[keep - 1] == '\r') {
+        --keep;
+    }
+    liveCarry_.assign(piece, keep);
+    piece.resize(keep);
+    QTextCursor cursor(text_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(Display(piece));
+}
+
+void CMailViewDlg::SetMailFile(const StoredMail& mail) {
+    if (!mailFile_.SameAs(mail)) {
+        mailFile_.Remove();
+    }
+    mailFile_ = mail;
+    Command(kSaveCommand)->setEnabled(!mailFile_.Empty());
+}
+
+void CMailViewDlg::SetWaitCursor(bool on) {
+    if (on) {
+        setCursor(Qt::WaitCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void CMailViewDlg::ClearAttachments() {
+    attachments_->clear();
+}
+
+void CMailViewDlg::AddAttachment(const std::string& name) {
+    attachments_->addItem(new QListWidgetItem(AttachmentIcon(), Cp932ToQString(name)));
+}
+
+void CMailViewDlg::ShowMailText(std::string text) {
+    parts_ = SplitMailText(text, headerCheck_->isChecked());
+    std::string().swap(text);
+    live_.Clear(headerCheck_->isChecked());
+    liveCarry_.clear();
+    ShowParts();
+}
+
+}  // namespace wp
