@@ -48,9 +48,12 @@ int BadArguments(std::string_view message) {
     return kExitUsage;
 }
 
-// Makes DIR (when given) the current directory, creating it, and prepares
-// the data folder under the current directory, as the program does.
-std::optional<std::string> EnterDataFolder(const std::optional<std::string>& dir) {
+// Makes DIR (when given, else the program's default) the current directory,
+// creating it, and prepares the data folder under it, as the program does.
+std::optional<std::string> EnterDataFolder(std::optional<std::string> dir, bool userData) {
+    if (!dir) {
+        dir = DefaultDataDir(userData);
+    }
     if (dir) {
         std::error_code ec;
         std::filesystem::create_directories(*dir, ec);
@@ -74,7 +77,7 @@ std::optional<std::string> EnterDataFolder(const std::optional<std::string>& dir
 
 const std::string& CommandContext::DataFolder() {
     if (!dataFolder_) {
-        dataFolder_ = EnterDataFolder(dataDir);
+        dataFolder_ = EnterDataFolder(dataDir, userData);
         if (!dataFolder_) {
             throw CommandFailed{};
         }
@@ -113,6 +116,12 @@ std::string UsageText() {
         text += "\n";
     }
     text += "  wrenpost-cli --help\n";
+    text +=
+        "\n"
+        "  --data-dir DIR  DIR に Mail フォルダーと AccData.dat を置く (ないときは作る)\n"
+        "  --user-data     $XDG_DATA_HOME/wrenpost (~/.local/share/wrenpost) に置く\n"
+        "                  どちらもないとき: "
+        "ホームフォルダーで実行すればこちら、ほかではカレントフォルダー\n";
     return text;
 }
 
@@ -131,6 +140,7 @@ std::string Cp932Argument(std::string_view what, std::string_view utf8, std::siz
 int RunCommandLine(const std::vector<std::string>& words) {
     std::size_t at = 0;
     std::optional<std::string> dataDir;
+    bool userData = false;
     // Options before the command.
     while (at < words.size() && words[at].starts_with("-")) {
         const std::string& word = words[at];
@@ -138,6 +148,11 @@ int RunCommandLine(const std::vector<std::string>& words) {
             std::string usage = UsageText();
             WriteOut(usage);
             return kExitOk;
+        }
+        if (word == "--user-data") {
+            userData = true;
+            ++at;
+            continue;
         }
         if (word == "--data-dir" || word.starts_with("--data-dir=")) {
             if (dataDir) {
@@ -158,6 +173,9 @@ int RunCommandLine(const std::vector<std::string>& words) {
             continue;
         }
         return BadArguments("不明なオプションです: " + word);
+    }
+    if (dataDir && userData) {
+        return BadArguments("--data-dir と --user-data は一緒に指定できません");
     }
     if (at >= words.size()) {
         return BadArguments("コマンドを指定してください");
@@ -203,6 +221,7 @@ int RunCommandLine(const std::vector<std::string>& words) {
     }
 
     CommandContext context(args, dataDir);
+    context.userData = userData;
     int status = kExitFailed;
     try {
         status = command->run(context);

@@ -29,8 +29,11 @@ struct CommandContext {
     const ParsedArguments& args;
     // --data-dir, when given.
     std::optional<std::string> dataDir;
+    // --user-data: the per-user folder wherever the command runs.
+    bool userData = false;
 
-    // The data folder ("Mail" under DIR or the current directory), prepared
+    // The data folder ("Mail" under DIR, the per-user folder or the current
+    // directory, as DefaultDataDir chooses), prepared
     // on first use as the program prepares it; commands check their arguments
     // first, so a bad one leaves nothing behind. CommandFailed when it cannot
     // be had.

@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -51,7 +52,76 @@ bool MakePrivate(const std::string& folder) {
     return Inspect(folder) == Entry::Private;
 }
 
+// Makes every missing folder of an absolute path, new ones private; what
+// cannot be made is left for the caller's own attempt to report.
+void MakePrivateFolders(const std::string& path) {
+    for (std::size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
+        mkdir(path.substr(0, at).c_str(), 0700);
+    }
+    mkdir(path.c_str(), 0700);
+}
+
+bool IsFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
+
+std::string UserDataFolderFor(std::string_view xdgDataHome, std::string_view home) {
+    // A relative value is invalid and ignored, as the base directory rules say.
+    if (xdgDataHome.starts_with('/')) {
+        return JoinPath(xdgDataHome, "wrenpost");
+    }
+    if (home.starts_with('/')) {
+        return JoinPath(JoinPath(home, ".local/share"), "wrenpost");
+    }
+    return {};
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && *home == '/') {
+        return home;
+    }
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        return found->pw_dir;
+    }
+    return {};
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return !a.empty() && !b.empty() && stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+           S_ISDIR(first.st_mode) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::optional<std::string> DefaultDataDir(bool fromDesktop) {
+    const std::string home = HomeFolder();
+    if (!fromDesktop) {
+        auto cwd = CurrentDirectory();
+        if (!cwd || !SameFolder(*cwd, home)) {
+            return std::nullopt;
+        }
+    }
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    const std::string folder = UserDataFolderFor(xdg != nullptr ? xdg : "", home);
+    if (folder.empty()) {
+        return std::nullopt;
+    }
+    // Accounts a user already keeps in the home folder are not hidden by a
+    // fresh, empty folder elsewhere.
+    if (!home.empty() && IsFile(JoinPath(home, "AccData.dat")) && !IsFile(JoinPath(folder, "AccData.dat"))) {
+        return home;
+    }
+    MakePrivateFolders(folder);
+    return folder;
+}
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
     std::string out(folder);

@@ -130,6 +130,8 @@ void SetApplicationIdentity() {
     QCoreApplication::setOrganizationName(QStringLiteral("Moorfield"));
     QCoreApplication::setApplicationName(Cp932ToQString(LoadString(57344)));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.2"));
+    // Ties the window to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.moorfield.wrenpost"));
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
         // The proportional gothic face at 9 points, where it is installed.
         if (QFontDatabase::families().contains(QStringLiteral("IPAPGothic"))) {
@@ -169,12 +171,14 @@ void CMailApp::OnAppAbout() {
 namespace {
 
 const char kUsage[] =
-    "Usage: wrenpost [--data-dir DIR]\n"
+    "Usage: wrenpost [--data-dir DIR | --user-data]\n"
     "Wrenpost (\xE3\x83\xAC\xE3\x83\xB3\xE3\x83\x9D\xE3\x82\xB9\xE3\x83\x88) 2.2: "
     "a POP3 mail checker and viewer for Japanese mail.\n"
     "\n"
     "  --data-dir DIR  keep the mail cache (Mail/) and the accounts (AccData.dat) in DIR,\n"
     "                  made when missing, instead of the current directory\n"
+    "  --user-data     keep them in $XDG_DATA_HOME/wrenpost (~/.local/share/wrenpost),\n"
+    "                  as when started in the home folder or from the desktop menu\n"
     "  -h, --help      show this help\n"
     "  -v, --version   show the version\n"
     "\n"
@@ -183,7 +187,8 @@ const char kUsage[] =
 enum class Request { Run, Help, Version, Bad };
 
 // The program's own options; Qt has taken its own out of the list by then.
-Request ParseOptions(const QStringList& arguments, std::optional<QString>& dataDir, QString& problem) {
+Request ParseOptions(const QStringList& arguments, std::optional<QString>& dataDir, bool& userData,
+                     QString& problem) {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
@@ -192,7 +197,9 @@ Request ParseOptions(const QStringList& arguments, std::optional<QString>& dataD
         if (arg == QLatin1String("-v") || arg == QLatin1String("--version")) {
             return Request::Version;
         }
-        if (arg == QLatin1String("--data-dir")) {
+        if (arg == QLatin1String("--user-data")) {
+            userData = true;
+        } else if (arg == QLatin1String("--data-dir")) {
             if (i + 1 >= arguments.size()) {
                 problem = QStringLiteral("--data-dir needs a folder");
                 return Request::Bad;
@@ -204,6 +211,10 @@ Request ParseOptions(const QStringList& arguments, std::optional<QString>& dataD
             problem = QStringLiteral("unknown argument \"%1\"").arg(arg);
             return Request::Bad;
         }
+    }
+    if (dataDir && userData) {
+        problem = QStringLiteral("--data-dir and --user-data name different folders; give one");
+        return Request::Bad;
     }
     return Request::Run;
 }
@@ -227,15 +238,19 @@ int RunWrenpost(int argc, char** argv) {
     SetApplicationIdentity();
 
     std::optional<QString> dataDir;
+    bool userData = false;
     QString problem;
-    if (ParseOptions(QCoreApplication::arguments(), dataDir, problem) != Request::Run) {
+    if (ParseOptions(QCoreApplication::arguments(), dataDir, userData, problem) != Request::Run) {
         std::fprintf(stderr, "wrenpost: %s\n%s", qPrintable(problem), kUsage);
         return 64;
     }
 
     StartupPrompt prompt;
-    if (dataDir) {
-        if (std::optional<std::string> why = EnterDataDir(QFile::encodeName(*dataDir).toStdString())) {
+    std::optional<std::string> dir =
+        dataDir ? std::optional<std::string>(QFile::encodeName(*dataDir).toStdString())
+                : DefaultDataDir(userData);
+    if (dir) {
+        if (std::optional<std::string> why = EnterDataDir(*dir)) {
             std::fprintf(stderr, "wrenpost: %s\n", why->c_str());
             PromptRequest box;
             box.text = DataFolderFailureText();

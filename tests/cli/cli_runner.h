@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/string_table.h"
@@ -43,6 +44,9 @@ public:
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", QString::fromStdString(ConfigDir()));
+        for (const auto& [name, value] : environment) {
+            env.insert(QString::fromStdString(name), QString::fromStdString(value));
+        }
         process->setProcessEnvironment(env);
         QStringList list;
         if (withDataDir) {
@@ -70,6 +74,9 @@ public:
         result.err = process.readAllStandardError().toStdString();
         return result;
     }
+
+    // Variables set for every run besides XDG_CONFIG_HOME.
+    std::vector<std::pair<std::string, std::string>> environment;
 
     CliResult Run(const std::vector<std::string>& args, bool withDataDir = true,
                   const std::string& workingDir = {}) const {

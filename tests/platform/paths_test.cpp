@@ -1,16 +1,15 @@
 #include "platform/paths.h"
 
-#include "test_folder.h"
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include "test_folder.h"
 
 namespace wp {
 namespace {
@@ -20,6 +19,12 @@ using test::TestFolder;
 bool IsDirectory(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
 }
 
 // Changes the current directory for one test and goes back afterwards.
@@ -138,14 +143,144 @@ TEST(Paths, RemovedCurrentDirectoryFails) {
     EXPECT_EQ(PrepareDataFolder(), std::nullopt);
 }
 
-std::string OurName() {
-    return "wrenpost-" + std::to_string(geteuid());
+// Sets or clears one environment variable for a test and puts it back afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        old_ = had_ ? old : "";
+        if (value != nullptr) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedVariable() {
+        if (had_) {
+            setenv(name_, old_.c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    bool had_;
+    std::string old_;
+};
+
+TEST(UserData, FolderFollowsTheBaseDirectoryRules) {
+    struct Case {
+        const char* xdgDataHome;
+        const char* home;
+        const char* folder;
+    };
+    const Case cases[] = {
+        {"", "/home/kana", "/home/kana/.local/share/wrenpost"},
+        {"/data/kana", "/home/kana", "/data/kana/wrenpost"},
+        {"/data/kana/", "/home/kana", "/data/kana/wrenpost"},
+        // A relative value is not a place: ignored, not joined to the current directory.
+        {"share", "/home/kana", "/home/kana/.local/share/wrenpost"},
+        {"", "/", "/.local/share/wrenpost"},
+        {"/data", "", "/data/wrenpost"},
+        // Nowhere known: no folder rather than one under the current directory.
+        {"", "", ""},
+        {"", "home/kana", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(UserDataFolderFor(c.xdgDataHome, c.home), c.folder) << c.xdgDataHome << " | " << c.home;
+    }
 }
 
-mode_t ModeOf(const std::string& path) {
-    struct stat st {};
-    lstat(path.c_str(), &st);
-    return st.st_mode & 07777;
+// Which folder a start without --data-dir works in: the per-user folder from
+// the desktop entry or the home folder, the current directory elsewhere, and
+// a home folder that already holds accounts is not abandoned.
+TEST(UserData, DefaultDataDirFollowsWhereTheProgramStarted) {
+    // HomeByLink: in the home folder, which HOME names through a link.
+    enum Where { Home, HomeByLink, Elsewhere };
+    enum Xdg { Unset, Absolute, Relative };
+    struct Case {
+        const char* what;
+        bool fromDesktop;
+        Where cwd;
+        Xdg xdg;
+        bool homeHasAccounts;
+        bool userHasAccounts;
+        const char* expected;  // under the test folder; nullptr: the current directory
+    };
+    const Case cases[] = {
+        {"terminal elsewhere", false, Elsewhere, Unset, false, false, nullptr},
+        {"terminal elsewhere, accounts at home", false, Elsewhere, Unset, true, false, nullptr},
+        {"terminal at home", false, Home, Unset, false, false, "home/.local/share/wrenpost"},
+        {"terminal at home named through a link", false, HomeByLink, Unset, false, false,
+         "home-link/.local/share/wrenpost"},
+        {"terminal at home, own data home", false, Home, Absolute, false, false, "xdg/wrenpost"},
+        {"terminal at home, relative data home", false, Home, Relative, false, false,
+         "home/.local/share/wrenpost"},
+        {"desktop", true, Elsewhere, Unset, false, false, "home/.local/share/wrenpost"},
+        {"desktop, own data home", true, Elsewhere, Absolute, false, false, "xdg/wrenpost"},
+        {"desktop, accounts at home only", true, Elsewhere, Unset, true, false, "home"},
+        {"terminal at home, accounts at home only", false, Home, Unset, true, false, "home"},
+        {"desktop, accounts in both", true, Elsewhere, Unset, true, true, "home/.local/share/wrenpost"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestFolder folder;
+        const std::string home = folder.Sub("home");
+        ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+        ASSERT_EQ(mkdir(folder.Sub("elsewhere").c_str(), 0700), 0);
+        ASSERT_EQ(symlink(home.c_str(), folder.Sub("home-link").c_str()), 0);
+        if (c.homeHasAccounts) {
+            std::ofstream(home + "/AccData.dat") << "accounts";
+        }
+        const std::string user =
+            c.xdg == Absolute ? folder.Sub("xdg/wrenpost") : home + "/.local/share/wrenpost";
+        if (c.userHasAccounts) {
+            std::filesystem::create_directories(user);
+            std::ofstream(user + "/AccData.dat") << "accounts";
+        }
+        const std::string homeVariableValue = c.cwd == HomeByLink ? folder.Sub("home-link") : home;
+        ScopedVariable homeVariable("HOME", homeVariableValue.c_str());
+        const std::string xdg = c.xdg == Absolute ? folder.Sub("xdg") : "xdg";
+        ScopedVariable xdgVariable("XDG_DATA_HOME", c.xdg == Unset ? nullptr : xdg.c_str());
+        InDirectory in(c.cwd == Elsewhere ? folder.Sub("elsewhere") : home);
+
+        std::optional<std::string> got = DefaultDataDir(c.fromDesktop);
+        if (c.expected == nullptr) {
+            EXPECT_EQ(got, std::nullopt);
+            EXPECT_FALSE(std::filesystem::exists(user));
+            continue;
+        }
+        ASSERT_TRUE(got.has_value());
+        EXPECT_EQ(*got, folder.Sub(c.expected));
+        EXPECT_TRUE(IsDirectory(*got));
+        if (*got == user && !c.userHasAccounts) {
+            EXPECT_EQ(ModeOf(*got), 0700u) << "a new data folder is the user's alone";
+        }
+        // Nothing is written at home beside what was there.
+        EXPECT_FALSE(std::filesystem::exists(home + "/Mail"));
+    }
+}
+
+TEST(UserData, SameFolderSeesThroughLinksAndNeedsAFolder) {
+    TestFolder folder;
+    ASSERT_EQ(mkdir(folder.Sub("a").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(folder.Sub("b").c_str(), 0700), 0);
+    ASSERT_EQ(symlink(folder.Sub("a").c_str(), folder.Sub("link").c_str()), 0);
+    std::ofstream(folder.Sub("file")) << "x";
+    EXPECT_TRUE(SameFolder(folder.Sub("a"), folder.Sub("link")));
+    EXPECT_TRUE(SameFolder(folder.Sub("a"), folder.Sub("a/")));
+    EXPECT_FALSE(SameFolder(folder.Sub("a"), folder.Sub("b")));
+    EXPECT_FALSE(SameFolder(folder.Sub("file"), folder.Sub("file")));
+    EXPECT_FALSE(SameFolder(folder.Sub("missing"), folder.Sub("missing")));
+    EXPECT_FALSE(SameFolder("", ""));
+}
+
+std::string OurName() {
+    return "wrenpost-" + std::to_string(geteuid());
 }
 
 TEST(PrivateTemp, IsCreatedPrivateAndReused) {

@@ -157,19 +157,36 @@ struct ProgramRun {
     bool finished = false;
 };
 
-QProcessEnvironment ProgramEnvironment(const FreshFolder& folder) {
+// Where the program starts: its current directory and what its environment
+// changes (an empty value removes the variable).
+struct StartPlace {
+    std::string workingDir;
+    std::vector<std::pair<QString, QString>> environment;
+};
+
+QProcessEnvironment ProgramEnvironment(const FreshFolder& folder, const StartPlace& place) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(folder.Sub("config")));
+    for (const auto& [name, value] : place.environment) {
+        if (value.isEmpty()) {
+            env.remove(name);
+        } else {
+            env.insert(name, value);
+        }
+    }
     return env;
 }
 
 // Starts the program; `running` tells when it is up, then it is asked to end
 // as a desktop session would.
 ProgramRun RunProgram(const FreshFolder& folder, const QStringList& args,
-                      const std::function<bool()>& running = {}) {
+                      const std::function<bool()>& running = {}, const StartPlace& place = {}) {
     QProcess process;
-    process.setProcessEnvironment(ProgramEnvironment(folder));
+    process.setProcessEnvironment(ProgramEnvironment(folder, place));
+    if (!place.workingDir.empty()) {
+        process.setWorkingDirectory(QString::fromStdString(place.workingDir));
+    }
     process.start(QStringLiteral(WRENPOST_PROGRAM), args);
     ProgramRun run;
     if (!process.waitForStarted(20000)) {
@@ -234,6 +251,12 @@ TEST(WrenpostProgram, FailuresEndWithANonZeroStatusAndSayWhy) {
         {"a data dir without a folder",
          [](const FreshFolder&) { return QStringList{QStringLiteral("--data-dir")}; }, 64,
          "--data-dir needs a folder"},
+        {"a data dir and the user data folder at once",
+         [](const FreshFolder& f) {
+             return QStringList{QStringLiteral("--user-data"), QStringLiteral("--data-dir"),
+                                QString::fromStdString(f.Sub("data"))};
+         },
+         64, "--data-dir and --user-data"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -243,6 +266,92 @@ TEST(WrenpostProgram, FailuresEndWithANonZeroStatusAndSayWhy) {
         EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_TRUE(run.errors.contains(QString::fromUtf8(c.says))) << run.errors.toStdString();
     }
+}
+
+// The desktop entry's command line, with the program of this build.
+QStringList DesktopEntryArguments() {
+    std::ifstream entry(WRENPOST_SOURCE_DIR "/packaging/org.moorfield.wrenpost.desktop");
+    std::string line;
+    while (std::getline(entry, line)) {
+        if (line.starts_with("Exec=")) {
+            QStringList words = QString::fromStdString(line.substr(5)).split(u' ', Qt::SkipEmptyParts);
+            EXPECT_EQ(words.value(0), QStringLiteral("wrenpost"));
+            words.removeFirst();
+            // Field codes (%U, %f ...) stand for what a launcher passes: nothing here.
+            words.removeIf([](const QString& word) { return word.startsWith(u'%'); });
+            return words;
+        }
+    }
+    ADD_FAILURE() << "the desktop entry has no Exec line";
+    return {};
+}
+
+// An installed program keeps its files in the per-user data folder when the
+// desktop starts it or when it starts in the home folder, and nowhere else:
+// no Mail/ or AccData.dat is scattered into the home folder.
+TEST(WrenpostProgram, KeepsItsFilesWhereItWasStarted) {
+    enum Where { Home, Elsewhere };
+    struct Case {
+        const char* what;
+        std::function<QStringList(const FreshFolder&)> args;
+        Where cwd;
+        bool ownDataHome;
+        const char* folder;  // where AccData.dat and Mail/ belong, under the test folder
+    } cases[] = {
+        {"the desktop entry", [](const FreshFolder&) { return DesktopEntryArguments(); }, Elsewhere, false,
+         "home/.local/share/wrenpost"},
+        {"the desktop entry, own data home", [](const FreshFolder&) { return DesktopEntryArguments(); },
+         Elsewhere, true, "data-home/wrenpost"},
+        {"no option, in the home folder", [](const FreshFolder&) { return QStringList{}; }, Home, false,
+         "home/.local/share/wrenpost"},
+        {"no option, in the home folder, own data home", [](const FreshFolder&) { return QStringList{}; },
+         Home, true, "data-home/wrenpost"},
+        {"no option, elsewhere", [](const FreshFolder&) { return QStringList{}; }, Elsewhere, false,
+         "elsewhere"},
+        {"--data-dir, in the home folder",
+         [](const FreshFolder& f) {
+             return QStringList{QStringLiteral("--data-dir"), QString::fromStdString(f.Sub("chosen"))};
+         },
+         Home, false, "chosen"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FreshFolder folder("program-place");
+        fs::create_directories(folder.Sub("home"));
+        fs::create_directories(folder.Sub("elsewhere"));
+        StartPlace place;
+        place.workingDir = folder.Sub(c.cwd == Home ? "home" : "elsewhere");
+        place.environment = {{QStringLiteral("HOME"), QString::fromStdString(folder.Sub("home"))},
+                             {QStringLiteral("XDG_DATA_HOME"),
+                              c.ownDataHome ? QString::fromStdString(folder.Sub("data-home")) : QString()}};
+        const std::string expected = folder.Sub(c.folder);
+        ProgramRun run = RunProgram(
+            folder, c.args(folder), [&] { return fs::exists(expected + "/AccData.dat"); }, place);
+        ASSERT_TRUE(run.finished) << run.errors.toStdString();
+        EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+        EXPECT_TRUE(fs::is_directory(expected + "/Mail"));
+        for (const char* other : {"home", "elsewhere"}) {
+            if (folder.Sub(other) != expected) {
+                EXPECT_FALSE(fs::exists(folder.Sub(other) + "/AccData.dat")) << other;
+                EXPECT_FALSE(fs::exists(folder.Sub(other) + "/Mail")) << other;
+            }
+        }
+    }
+}
+
+TEST(WrenpostProgram, AUserDataFolderThatCannotBeMadeEndsStartUp) {
+    FreshFolder folder("program-nodata");
+    std::ofstream(folder.Sub("file")) << "x";
+    StartPlace place;
+    place.workingDir = folder.Path();
+    place.environment = {{QStringLiteral("HOME"), QString::fromStdString(folder.Path())},
+                         {QStringLiteral("XDG_DATA_HOME"), QString::fromStdString(folder.Sub("file/data"))}};
+    ProgramRun run = RunProgram(folder, {QStringLiteral("--user-data")}, {}, place);
+    ASSERT_TRUE(run.finished) << "the program must end by itself";
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains(QString::fromUtf8("ﾒｰﾙを保存するﾃﾞｨﾚｸﾄﾘを作成できませんでした。")))
+        << run.errors.toStdString();
+    EXPECT_FALSE(fs::exists(folder.Sub("Mail")));
 }
 
 }  // namespace
