@@ -398,8 +398,11 @@ void FrameEngine::JoinWorker() {
 
 // ---------------------------------------------------------------- completion
 
-void FrameEngine::OnOperationDone(int code) {
+void FrameEngine::OnOperationDone(int code, LParam tag) {
     if (code == kDoneClosedByServer) {
+        if (!session_.IsCurrentCloseNotice(tag)) {
+            return;  // an operation has the connection since; it finds out itself
+        }
         sendQuit = 0;
         Disconnect();
         return;
@@ -548,7 +551,7 @@ LResult FrameEngine::HandleMessage(std::uint32_t msg, WParam wParam, LParam lPar
     }
     switch (msg) {
         case UM_OPERATIONDONE:
-            OnOperationDone(static_cast<int>(wParam));
+            OnOperationDone(static_cast<int>(wParam), lParam);
             return 0;
         case UM_STATUSTEXT:
             OnStatusText(static_cast<int>(wParam));

@@ -133,7 +133,7 @@ public:
     MailRequest request{};
 
     // The handlers of the frame's messages.
-    void OnOperationDone(int code);
+    void OnOperationDone(int code, LParam tag = 0);
     void OnStatusText(int id);
     void OnProgressRange(WParam wParam);
     void OnProgressPos(WParam wParam);

@@ -173,7 +173,7 @@ int RunFetchForView(CMailboxFiles& mailbox, OperationContext& ctx, const MailEnt
     }
     CMailboxFiles listing("fetch", scratch.Path());
     FetchHost host(viewer, listing.ResponsePath());
-    if (session.List(&host) <= 0 || !listing.WriteListIndex()) {
+    if (session.List(&host) <= 0 || !listing.WriteListIndex(*count)) {
         return -1;
     }
     if (session.Uidl(&host) <= 0 || !listing.WriteUidIndex()) {
@@ -193,7 +193,7 @@ int RunFetchForView(CMailboxFiles& mailbox, OperationContext& ctx, const MailEnt
     }
 
     host.BeginCapture(static_cast<std::size_t>(std::max(found.size, 0)));
-    const int rawLength = session.Retr(found.msgNo, &host);
+    const int rawLength = session.Retr(found.msgNo, &host, found.size);
     host.Flush();
     std::string raw = host.TakeCapture();
     if (rawLength == 0 || raw.empty()) {

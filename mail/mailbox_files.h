@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,8 +82,9 @@ public:
     // After a successful LIST: the response file becomes the new index file,
     // one record per listing line. False when a file cannot be read or
     // written, or a listing line is longer than 1024 bytes (a malformed
-    // reply: its rest would otherwise be read as more lines).
-    bool WriteListIndex();
+    // reply: its rest would otherwise be read as more lines), or the listing
+    // has more mails than `mails` (what STAT counted).
+    bool WriteListIndex(std::int64_t mails = std::numeric_limits<std::int32_t>::max());
     // After a successful UIDL: the k-th listing line's id goes into the k-th
     // record of the new index file, matched by order, not by number; extra
     // lines are ignored, missing ones leave "*". False as above.

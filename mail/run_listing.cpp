@@ -200,8 +200,8 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
 
     // 6: the fresh listing in the new index file.
     mailbox.FinishPendingReplace();
-    if (session.List() <= 0 || !mailbox.WriteListIndex()) {
-        return -1;
+    if (session.List() <= 0 || !mailbox.WriteListIndex(count)) {
+        return session.cancel ? -2 : -1;
     }
     if (io::RegularFileSize(mailbox.NewIndexPath()).value_or(-1) !=
         static_cast<std::int64_t>(count) * static_cast<std::int64_t>(kIndexRecordSize)) {
@@ -209,7 +209,7 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
         return -1;
     }
     if (session.Uidl() <= 0 || !mailbox.WriteUidIndex()) {
-        return -1;
+        return session.cancel ? -2 : -1;
     }
     std::optional<std::vector<IndexRecord>> fresh = IndexFile::ReadRecords(mailbox.NewIndexPath());
     if (!fresh || fresh->size() != static_cast<std::size_t>(count)) {
@@ -289,6 +289,8 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
             if (session.Top(record.msgNo) == 0) {
                 mailbox.DetachCapture();
                 mailbox.EndCapture();
+                // Refused, cut off, or too long to be a header: what was
+                // listed so far stays, as after a stop.
                 result = -2;
                 break;
             }

@@ -13,7 +13,7 @@ namespace wp {
 
 namespace io = cache_io;
 
-bool CMailboxFiles::WriteListIndex() {
+bool CMailboxFiles::WriteListIndex(std::int64_t mails) {
     io::FilePtr in = io::Open(ResponsePath(), "rb");
     io::FilePtr out = io::Open(NewIndexPath(), "wb");
     if (!in || !out) {
@@ -35,6 +35,12 @@ bool CMailboxFiles::WriteListIndex() {
             break;
         }
         if (IsListingEnd(line)) {
+            break;
+        }
+        if (seq >= mails) {
+            // More lines than mails: nothing after them can be trusted, and
+            // writing on would only fill the disk.
+            ok = false;
             break;
         }
         ListingTokens tokens = SplitListingLine(line);
@@ -74,9 +80,6 @@ bool CMailboxFiles::WriteUidIndex() {
         }
         if (result == ListingLineReader::Result::kTooLong) {
             ok = false;
-            break;
-        }
-        if (IsListingEnd(line)) {
             break;
         }
         ListingTokens tokens = SplitListingLine(line);

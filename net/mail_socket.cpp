@@ -168,8 +168,9 @@ bool CMailSocket::Connect() {
         return false;
     }
     connectPending_ = true;
+    // No wait here: the caller polls in short slices and can be stopped.
     pollfd p{sock, POLLOUT, 0};
-    int rc = poll(&p, 1, 3000);
+    int rc = poll(&p, 1, 0);
     if (rc < 0) {
         lastError = FromErrno(errno);
         return false;

@@ -7,6 +7,9 @@
 #include <sys/socket.h>
 
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstring>
 
 namespace wp {
@@ -89,6 +92,7 @@ bool CPop3Session::SetIdleWatch(bool on) {
     if (previous == on) {
         return previous;
     }
+    ++watchSerial_;
     if (on) {
         // The flag goes up before the watch is armed: a close that is already
         // there is reported at once, and a report that found the flag down
@@ -104,6 +108,10 @@ bool CPop3Session::SetIdleWatch(bool on) {
     return previous;
 }
 
+bool CPop3Session::IsCurrentCloseNotice(LParam tag) const {
+    return idleWatch != 0 && busy == 0 && static_cast<std::uint32_t>(tag) == watchSerial_.load();
+}
+
 LResult CPop3Session::HandleMessage(std::uint32_t msg, WParam, LParam lParam) {
     if (msg != UM_SOCKETNOTIFY) {
         return 0;
@@ -114,7 +122,7 @@ LResult CPop3Session::HandleMessage(std::uint32_t msg, WParam, LParam lParam) {
         return 0;
     }
     if (LoWord(static_cast<std::uintptr_t>(lParam)) == FD_CLOSE && ownerWnd_ != nullptr) {
-        ownerWnd_->Post(UM_OPERATIONDONE, 0, 0);
+        ownerWnd_->Post(UM_OPERATIONDONE, 0, static_cast<LParam>(watchSerial_.load()));
     }
     std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
     socket_.Receive();
@@ -160,21 +168,152 @@ bool CPop3Session::SendQuitIfDue() {
     return true;
 }
 
-int CPop3Session::Login() {
-    loggedIn = 0;
-    quitDue_ = false;
-    detailText_.clear();
+bool CPop3Session::ResolveHost(in_addr* address, int* error) {
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool ok = false;
+        in_addr address{};
+        int error = 0;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    // The thread keeps what it needs: a lookup given up on ends in its own time.
+    std::thread([lookup, resolver = resolve, name = std::string(host)] {
+        in_addr found{};
+        int code = 0;
+        bool ok = resolver && resolver(name.c_str(), &found, &code);
+        std::lock_guard lock(lookup->mutex);
+        lookup->ok = ok;
+        lookup->address = found;
+        lookup->error = code;
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    const Clock::time_point deadline = Clock::now() + inactivityTimeout;
+    for (;;) {
+        {
+            std::unique_lock lock(lookup->mutex);
+            if (lookup->done.wait_for(lock, std::chrono::milliseconds(10), [&] { return lookup->finished; })) {
+                *address = lookup->address;
+                *error = lookup->error;
+                return lookup->ok;
+            }
+        }
+        DispatchPendingMessages();
+        if (cancel) {
+            *error = WSAEINTR;
+            return false;
+        }
+        if (Clock::now() >= deadline) {
+            *error = WSATRY_AGAIN;
+            return false;
+        }
+    }
+}
+
+bool CPop3Session::LoginTextSendable() {
+    for (const char* field : {static_cast<const char*>(loginId), static_cast<const char*>(password)}) {
+        if (std::strpbrk(field, "\r\n") != nullptr) {
+            PostStatus(IDS_STATUS_LOGIN_TEXT_INVALID);
+            return false;
+        }
+    }
+    return true;
+}
+
+int CPop3Session::Authenticate() {
     int result = kLoginFailed;
     char line[300];
     int n = 0;
+    // The greeting.
+    if (Command(nullptr, 0, nullptr) == 0) {
+        return result;
+    }
+    loggedIn = 1;
+    DispatchPendingMessages();
+    quitDue_ = true;
+    PostStatus(IDS_STATUS_LOGGING_IN);
+
+    if (useApop == 1) {
+        const char* open = std::strchr(socket_.recvBuf, '<');
+        const char* close = std::strchr(socket_.recvBuf, '>');
+        if (open == nullptr || close == nullptr || open > close) {
+            result = kLoginNoApop;
+            return result;
+        }
+        std::size_t stampLength = static_cast<std::size_t>(close - open) + 1;
+        std::size_t passLength = std::strlen(password);
+        // The digest input is a 256-byte area: a timestamp that leaves no room
+        // for the password cannot be used, and is refused like a missing one.
+        char input[256] = {};
+        if (stampLength + passLength > sizeof input - 1) {
+            result = kLoginNoApop;
+            return result;
+        }
+        std::memcpy(input, open, stampLength);
+        std::memcpy(input + stampLength, password, passLength);
+        MD5_CTX context;
+        MD5Init(&context);
+        MD5Update(&context, reinterpret_cast<const unsigned char*>(input), stampLength + passLength);
+        unsigned char digest[16];
+        MD5Final(digest, &context);
+        char hex[33];
+        for (int i = 0; i < 16; ++i) {
+            std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+        }
+        n = std::snprintf(line, sizeof line, "APOP %s %s\r\n", loginId, hex);
+        if (Command(line, n, nullptr) == 0) {
+            // Only an answer is a refusal; a connection that broke is not.
+            result = statusSeen_ ? kLoginUserRefused : kLoginFailed;
+            return result;
+        }
+    } else {
+        n = std::snprintf(line, sizeof line, "USER %s\r\n", loginId);
+        if (Command(line, n, nullptr) == 0) {
+            // Only an answer is a refusal; a connection that broke is not.
+            result = statusSeen_ ? kLoginUserRefused : kLoginFailed;
+            return result;
+        }
+        PostStatus(IDS_STATUS_SENDING_PASSWORD);
+        DispatchPendingMessages();
+        if (cancel) {
+            return result;
+        }
+        n = std::snprintf(line, sizeof line, "PASS %s\r\n", password);
+        if (Command(line, n, nullptr) == 0) {
+            result = statusSeen_ ? kLoginPassRefused : kLoginFailed;
+            return result;
+        }
+    }
+    DispatchPendingMessages();
+    if (!cancel) {
+        result = kLoginOk;
+    }
+
+    return result;
+}
+
+int CPop3Session::Login() {
+    loggedIn = 0;
+    statCount = -1;
+    quitDue_ = false;
+    detailText_.clear();
+    int result = kLoginFailed;
     in_addr address{};
     int error = 0;
     Clock::time_point deadline;
 
+    if (!LoginTextSendable()) {
+        return kLoginFailed;
+    }
     if (!socket_.Create(notifyWnd_.get(), host, port, AF_INET, SOCK_STREAM)) {
         goto end;
     }
-    if (!CMailSocket::ResolveIPv4(host, &address, &error)) {
+    if (!ResolveHost(&address, &error)) {
+        if (cancel) {
+            goto end;
+        }
         socket_.lastError = error;
         socket_.ErrorText(error);
         {
@@ -229,70 +368,25 @@ int CPop3Session::Login() {
         }
     }
 
-    // The greeting.
-    if (Command(nullptr, 0, nullptr) == 0) {
-        goto end;
-    }
-    loggedIn = 1;
-    DispatchPendingMessages();
-    quitDue_ = true;
-    PostStatus(IDS_STATUS_LOGGING_IN);
-
-    if (useApop == 1) {
-        const char* open = std::strchr(socket_.recvBuf, '<');
-        const char* close = std::strchr(socket_.recvBuf, '>');
-        if (open == nullptr || close == nullptr || open > close) {
-            result = kLoginNoApop;
-            goto end;
-        }
-        std::size_t stampLength = static_cast<std::size_t>(close - open) + 1;
-        std::size_t passLength = std::strlen(password);
-        // The digest input is a 256-byte area: a timestamp that leaves no room
-        // for the password cannot be used, and is refused like a missing one.
-        char input[256] = {};
-        if (stampLength + passLength > sizeof input - 1) {
-            result = kLoginNoApop;
-            goto end;
-        }
-        std::memcpy(input, open, stampLength);
-        std::memcpy(input + stampLength, password, passLength);
-        MD5_CTX context;
-        MD5Init(&context);
-        MD5Update(&context, reinterpret_cast<const unsigned char*>(input), stampLength + passLength);
-        unsigned char digest[16];
-        MD5Final(digest, &context);
-        char hex[33];
-        for (int i = 0; i < 16; ++i) {
-            std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-        }
-        n = std::snprintf(line, sizeof line, "APOP %s %s\r\n", loginId, hex);
-        if (Command(line, n, nullptr) == 0) {
-            result = kLoginUserRefused;
-            goto end;
-        }
-    } else {
-        n = std::snprintf(line, sizeof line, "USER %s\r\n", loginId);
-        if (Command(line, n, nullptr) == 0) {
-            result = kLoginUserRefused;
-            goto end;
-        }
-        PostStatus(IDS_STATUS_SENDING_PASSWORD);
-        DispatchPendingMessages();
-        if (cancel) {
-            goto end;
-        }
-        n = std::snprintf(line, sizeof line, "PASS %s\r\n", password);
-        if (Command(line, n, nullptr) == 0) {
-            result = kLoginPassRefused;
-            goto end;
-        }
-    }
-    DispatchPendingMessages();
-    if (!cancel) {
-        result = kLoginOk;
-    }
+    result = Authenticate();
 
 end:
+    return EndLogin(result);
+}
+
+int CPop3Session::LoginConnected() {
+    loggedIn = 0;
+    statCount = -1;
+    quitDue_ = false;
+    detailText_.clear();
+    if (!LoginTextSendable()) {
+        socket_.Close();
+        return kLoginFailed;
+    }
+    return EndLogin(Authenticate());
+}
+
+int CPop3Session::EndLogin(int result) {
     ReleaseEvent();
     if (result == kLoginOk) {
         return result;
@@ -322,10 +416,20 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
         return 2;
     }
     bytesReceived = 0;
+    statusSeen_ = false;
     listing = uidlListing = topping = retrieving = false;
     std::int16_t result = 0;
     SessionHost* sessionHost = target != nullptr ? target : host_;
     FILE* listFile = nullptr;
+    const Clock::time_point started = Clock::now();
+    // A command used while the connection sat idle takes the socket from the
+    // watch; the watch comes back when the reply has been read.
+    const bool watched = idleWatch != 0;
+    if (watched) {
+        ++watchSerial_;
+        socket_.AsyncSelect(0, 0, 0);
+        idleWatch = 0;
+    }
 
     bool multiLine = false;
     if (text != nullptr && length > 0) {
@@ -333,9 +437,21 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                     StartsWithUpper(text, length, "RETR") || StartsWithUpper(text, length, "TOP") ||
                     (StartsWithUpper(text, length, "UIDL") && !StartsWithUpper(text, length, "UIDL "));
     }
+    // What the reply may hold after its status line, and by when it must be whole.
+    std::uint64_t bodyLimit = 0;
+    std::uint64_t lineLimit = UINT64_MAX;
+    Clock::time_point deadline = Clock::time_point::max();
+    if (!multiLine) {
+        deadline = started + inactivityTimeout;
+    }
     if (multiLine) {
         if (StartsWithUpper(text, length, "LIST") || StartsWithUpper(text, length, "UIDL")) {
             (StartsWithUpper(text, length, "LIST") ? listing : uidlListing) = true;
+            // Without a count, a bound no mailbox reaches.
+            const std::uint64_t mails = statCount >= 0 ? static_cast<std::uint64_t>(statCount) : 1000000;
+            lineLimit = mails + 1;  // and the terminating "."
+            bodyLimit = lineLimit * kListingLineMax;
+            deadline = started + 2 * inactivityTimeout + std::chrono::milliseconds(10) * mails;
             std::string path = sessionHost != nullptr ? sessionHost->ResponseFilePath() : std::string();
             if (!path.empty()) {
                 // A file that cannot be opened loses the reply's content, not the result.
@@ -343,32 +459,72 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
             }
         } else if (StartsWithUpper(text, length, "TOP")) {
             topping = true;
+            bodyLimit = headerReplyLimit;
+            deadline = started + 2 * inactivityTimeout;
         } else {
             retrieving = true;
+            // Dot-stuffing at most adds a third; the margin covers a server
+            // that counts its size a little differently.
+            bodyLimit = retrListedSize_ >= 0
+                            ? static_cast<std::uint64_t>(retrListedSize_) * 2 + (std::uint64_t{1} << 20)
+                            : retrReplyLimit;
             if (sessionHost != nullptr) {
                 sessionHost->ClearViewerText();
             }
         }
     }
+    retrListedSize_ = -1;
 
-    // The status line is judged once it is whole, however it was split.
+    // The status line is judged once it is whole, however it was split; of
+    // an over-long one the start is kept and the rest read and dropped.
     char status[CMailSocket::kBufferSize + 1];
     int statusLength = 0;
     bool statusDone = false;
     bool complete = false;
+    std::uint64_t bodyBytes = 0;
+    std::uint64_t bodyLines = 0;
     char tail[4] = {};  // the last bytes received, for a terminator split over chunks
     int tailLength = 0;
     Clock::time_point lastActivity;
+    auto deliver = [&](const char* data, std::size_t size) {
+        if (size == 0) {
+            return;
+        }
+        if (listing || uidlListing) {
+            if (listFile != nullptr) {
+                std::fwrite(data, 1, size, listFile);
+            }
+        } else if ((topping || retrieving) && sessionHost != nullptr) {
+            sessionHost->AppendCapture(data, size);
+            if (retrieving) {
+                sessionHost->AppendViewerText(data, size, bytesReceived);
+            }
+        }
+    };
 
-    if (socket_.SelectEvents(0, &event_, FD_READ | FD_CLOSE) != 0) {
-        TransportFailure(0);
-        goto finish;
-    }
     if (text != nullptr) {
         if (length < 0 || length > 255) {
             // Longer commands do not fit the command field; nothing is sent.
             goto finish;
         }
+        // A CR, LF or NUL inside would end the command early and make the
+        // rest another one: a password must never become "DELE 1".
+        if (length > 0) {
+            if (length < 2 || std::memcmp(text + length - 2, "\r\n", 2) != 0) {
+                goto finish;
+            }
+            for (int i = 0; i < length - 2; ++i) {
+                if (text[i] == '\r' || text[i] == '\n' || text[i] == '\0') {
+                    goto finish;
+                }
+            }
+        }
+    }
+    if (socket_.SelectEvents(0, &event_, FD_READ | FD_CLOSE) != 0) {
+        TransportFailure(0);
+        goto finish;
+    }
+    if (text != nullptr) {
         std::memcpy(commandText, text, static_cast<std::size_t>(length));
         commandText[length] = '\0';
         if (length > 0 && socket_.Send(commandText, length, 0) == 0) {
@@ -403,19 +559,29 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                 DispatchPendingMessages();
                 const char* chunk = socket_.recvBuf;
                 std::size_t size = static_cast<std::size_t>(n);
+                std::size_t used = 0;  // bytes of this chunk that belong to the status line
 
                 if (!statusDone) {
+                    // memchr, not a string search: a NUL must not hide the line end.
+                    const char* lf = static_cast<const char*>(std::memchr(chunk, '\n', size));
+                    used = lf != nullptr ? static_cast<std::size_t>(lf - chunk) + 1 : size;
                     std::size_t room = sizeof status - 1 - static_cast<std::size_t>(statusLength);
-                    std::size_t take = size < room ? size : room;
+                    std::size_t take = used < room ? used : room;
                     std::memcpy(status + statusLength, chunk, take);
                     statusLength += static_cast<int>(take);
                     status[statusLength] = '\0';
-                    if (std::strstr(status, "\r\n") != nullptr ||
-                        statusLength >= static_cast<int>(sizeof status - 1) || n == 0) {
+                    if (lf != nullptr) {
                         statusDone = true;
+                        statusSeen_ = true;
                         if (StartsWith(status, static_cast<std::size_t>(statusLength), "+OK")) {
                             result = 1;
-                        } else if (StartsWith(status, static_cast<std::size_t>(statusLength), "-ERR")) {
+                            if (multiLine) {
+                                deliver(status, static_cast<std::size_t>(statusLength));
+                                if (take < used) {
+                                    deliver("\r\n", 2);  // the cut line still ends as a line
+                                }
+                            }
+                        } else {
                             result = 0;
                             complete = true;
                         }
@@ -425,7 +591,6 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                     if (statusDone) {
                         // Callers read a single-line reply from the receive buffer.
                         std::memcpy(socket_.recvBuf, status, static_cast<std::size_t>(statusLength) + 1);
-                        complete = true;
                         goto finish;
                     }
                     if (n == 0) {
@@ -439,22 +604,25 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                 if (n == 0) {
                     goto finish;
                 }
-                if (listing || uidlListing) {
-                    if (listFile != nullptr) {
-                        std::fwrite(chunk, 1, size, listFile);
-                    }
-                } else if (topping || retrieving) {
-                    if (sessionHost != nullptr) {
-                        sessionHost->AppendCapture(chunk, size);
-                        sessionHost->ProgressAddBytes(n);
-                        if (retrieving) {
-                            sessionHost->AppendViewerText(chunk, size, bytesReceived);
-                        }
-                    }
-                    if (cancel) {
-                        result = 0;
-                        goto finish;
-                    }
+                const char* body = chunk + used;
+                const std::size_t bodySize = size - used;
+                bodyBytes += bodySize;
+                for (const char* p = body; (p = static_cast<const char*>(std::memchr(
+                                                p, '\n', static_cast<std::size_t>(body + bodySize - p)))) !=
+                                           nullptr;
+                     ++p) {
+                    ++bodyLines;
+                }
+                if (bodyBytes > bodyLimit || bodyLines > lineLimit) {
+                    // Not the reply this command can have: what follows is
+                    // unknown, so the connection goes with it.
+                    TransportFailure(10317);
+                    result = 0;
+                    goto finish;
+                }
+                deliver(body, bodySize);
+                if ((topping || retrieving) && sessionHost != nullptr) {
+                    sessionHost->ProgressAddBytes(n);
                 }
                 // Complete when everything received ends with CR LF "." CR LF.
                 char joined[8];
@@ -463,7 +631,8 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                 std::size_t add = size < 5 ? size : 5;
                 std::memcpy(joined + keep, chunk + size - add, add);
                 std::size_t joinedLength = keep + add;
-                if (joinedLength >= 5 && std::memcmp(joined + joinedLength - 5, "\r\n.\r\n", 5) == 0) {
+                if (statusDone && joinedLength >= 5 &&
+                    std::memcmp(joined + joinedLength - 5, "\r\n.\r\n", 5) == 0) {
                     listing = uidlListing = topping = retrieving = false;
                     complete = true;
                     goto finish;
@@ -471,6 +640,12 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                 tailLength = joinedLength >= 4 ? 4 : static_cast<int>(joinedLength);
                 std::memcpy(tail, joined + joinedLength - static_cast<std::size_t>(tailLength),
                             static_cast<std::size_t>(tailLength));
+                if (cancel) {
+                    // The rest of the reply would be read as the next one's.
+                    socket_.Close();
+                    result = 0;
+                    goto finish;
+                }
             }
         }
         if (bits & FD_CLOSE) {
@@ -483,11 +658,15 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
             goto finish;
         }
         DispatchPendingMessages();
-        if (cancel && !(listing || uidlListing || topping || retrieving)) {
+        if (cancel) {
+            if (multiLine) {
+                socket_.Close();  // the rest would be read as the next reply
+            }
             result = 0;
             goto finish;
         }
-        if (Clock::now() - lastActivity >= inactivityTimeout) {
+        const Clock::time_point now = Clock::now();
+        if (now - lastActivity >= inactivityTimeout || now >= deadline) {
             TransportFailure(10317);
             result = 0;
             goto finish;
@@ -499,6 +678,11 @@ finish:
         std::fclose(listFile);
     }
     ReleaseEvent();
+    if (watched && socket_.sock >= 0) {
+        ++watchSerial_;
+        idleWatch = 1;
+        socket_.AsyncSelect(0, UM_SOCKETNOTIFY, FD_READ | FD_CLOSE);
+    }
     busy = 0;
     return result;
 }
@@ -546,12 +730,33 @@ int NumberedCommand(CPop3Session& session, const char* format, int number, Sessi
 
 }  // namespace
 
-int CPop3Session::Stat(SessionHost* target) { return SimpleCommand(*this, "STAT\r\n", target); }
+int CPop3Session::Stat(SessionHost* target) {
+    statCount = -1;
+    int result = SimpleCommand(*this, "STAT\r\n", target);
+    if (result == 1) {
+        // "+OK count size": the count bounds the listings that follow.
+        const char* p = reply + 3;
+        while (*p == ' ') {
+            ++p;
+        }
+        std::int64_t count = 0;
+        bool digits = false;
+        while (*p >= '0' && *p <= '9' && count <= INT32_MAX) {
+            count = count * 10 + (*p++ - '0');
+            digits = true;
+        }
+        if (digits && count <= INT32_MAX) {
+            statCount = static_cast<std::int32_t>(count);
+        }
+    }
+    return result;
+}
 int CPop3Session::List(SessionHost* target) { return SimpleCommand(*this, "LIST\r\n", target); }
 int CPop3Session::Uidl(SessionHost* target) { return SimpleCommand(*this, "UIDL\r\n", target); }
 int CPop3Session::Top(int messageNumber) { return NumberedCommand(*this, "TOP %d 0\r\n", messageNumber, nullptr); }
 int CPop3Session::Dele(int messageNumber) { return NumberedCommand(*this, "DELE %d\r\n", messageNumber, nullptr); }
-int CPop3Session::Retr(int messageNumber, SessionHost* target) {
+int CPop3Session::Retr(int messageNumber, SessionHost* target, std::int64_t listedSize) {
+    retrListedSize_ = listedSize;
     return NumberedCommand(*this, "RETR %d\r\n", messageNumber, target);
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,7 +37,15 @@ public:
     // its cache and viewer hooks.
     bool Prepare(Window* owner, SessionHost* host);
     bool SetIdleWatch(bool on);
+    // A "closed by server" notice carries the watch it came from; one from a
+    // watch that has ended since is stale and must be ignored (the socket
+    // may be in use by a new operation).
+    bool IsCurrentCloseNotice(LParam tag) const;
     int Login();
+    // The login over a socket the caller connected (Socket().sock): the
+    // greeting on. For tests and the fuzzer, which drive the session
+    // through one end of a socket pair.
+    int LoginConnected();
     // 1 "+OK", 0 failure / "-ERR" / cancelled, 2 busy (nothing sent).
     std::int16_t Command(const char* text, int length, SessionHost* target);
     int Noop(SessionHost* target = nullptr);
@@ -45,7 +54,8 @@ public:
     int Uidl(SessionHost* target = nullptr);
     int Top(int messageNumber);
     int Dele(int messageNumber);
-    int Retr(int messageNumber, SessionHost* target = nullptr);
+    // listedSize: the size LIST gave the mail (bounds the reply); -1 unknown.
+    int Retr(int messageNumber, SessionHost* target = nullptr, std::int64_t listedSize = -1);
     int Quit(bool sendQuit);
     void PostStatus(int id);
 
@@ -77,6 +87,20 @@ public:
     // failure, so a stalled server cannot hang the program.
     std::chrono::milliseconds inactivityTimeout{60000};
 
+    // The count of the last STAT on this connection (-1: none). A LIST or
+    // UIDL reply has one line per mail: more lines, or more bytes than such
+    // lines can hold, is no listing, and so is one that outlasts its deadline.
+    std::int32_t statCount = -1;
+    static constexpr std::size_t kListingLineMax = 1024;
+    // A TOP reply longer than this is no header block; a RETR of unknown
+    // size is cut off at the other.
+    std::size_t headerReplyLimit = std::size_t{4} << 20;
+    std::size_t retrReplyLimit = std::size_t{256} << 20;
+
+    // Turns the host name into an address; it runs on a thread of its own,
+    // so a resolver that never answers holds neither cancel nor time-out.
+    std::function<bool(const char* host, in_addr* out, int* error)> resolve = &CMailSocket::ResolveIPv4;
+
     // The last transport failure in words (CP932), for whoever wants to show it.
     const std::string& DetailText() const { return detailText_; }
 
@@ -88,6 +112,10 @@ private:
     void ReleaseEvent();
     void TransportFailure(int stageTextId);
     bool SendQuitIfDue();
+    bool ResolveHost(in_addr* address, int* error);
+    bool LoginTextSendable();
+    int Authenticate();
+    int EndLogin(int result);
 
     CMailSocket& socket_;
     Window* ownerWnd_ = nullptr;
@@ -96,6 +124,11 @@ private:
     SocketEvent* event_ = nullptr;
     bool quitDue_ = false;
     std::string detailText_;
+    // The last command got a whole status line: a failure was the server's
+    // answer, not the connection's.
+    bool statusSeen_ = false;
+    std::int64_t retrListedSize_ = -1;
+    std::atomic<std::uint32_t> watchSerial_{0};
 };
 
 }  // namespace wp

@@ -34,6 +34,8 @@ inline constexpr int IDS_ERROR_DETAIL = 10108;
 inline constexpr int IDS_STATUS_PREPARE_FAILED = 10110;
 inline constexpr int IDS_ERROR_RESOLVE = 10111;
 inline constexpr int IDS_STATUS_NO_APOP = 10112;
+// A line break in the login id or password would make it a second command.
+inline constexpr int IDS_STATUS_LOGIN_TEXT_INVALID = 10113;
 inline constexpr int IDS_SEND_ERROR = 10316;
 inline constexpr int IDS_RECEIVE_ERROR = 10317;
 inline constexpr int IDS_ENTER_PASSWORD = 10318;

@@ -223,6 +223,50 @@ TEST(CliList, ListingStatusesGiveTheExitStatus) {
     }
 }
 
+// A LIST that never ends: the listing fails at once (more lines than STAT
+// counted) and the cache of the last listing stays; one that trickles is
+// stopped by an interrupt.
+TEST(CliList, AnEndlessListEndsAndKeepsTheCache) {
+    auto endlessList = [](test::ScriptedPeer& peer, std::string unit, std::chrono::milliseconds gap) {
+        peer.Accept();
+        peer.Greet().Expect("USER alice\r\n").Send("+OK\r\n").Expect("PASS secret\r\n").Send("+OK\r\n");
+        for (int i = 0; i < 5; ++i) {
+            peer.Expect("NOOP\r\n").Send("+OK\r\n");
+        }
+        peer.Expect("STAT\r\n").Send("+OK 1 100\r\n");
+        peer.Expect("LIST\r\n").Send("+OK\r\n").Stream(std::move(unit), gap);
+    };
+    test::ScriptedPeer peer;
+    ScriptLogin(peer);
+    peer.Expect("TOP 1 0\r\n").Send("+OK\r\nFrom: a@example.jp\r\nSubject: hello\r\n\r\n.\r\n");
+    peer.Expect("QUIT\r\n").Send("+OK\r\n");
+    endlessList(peer, "1 100\r\n", std::chrono::milliseconds(0));
+    endlessList(peer, "1", std::chrono::milliseconds(100));
+    peer.Start();
+
+    CliRunner cli;
+    ASSERT_EQ(cli.Run({"account", "add", "acc", "--server", PeerServer(peer), "--login", "alice",
+                       "--password", "secret"})
+                  .status,
+              0);
+    test::CliResult first = cli.Run({"list", "acc"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    test::CliResult flooded = cli.Run({"list", "acc"});
+    EXPECT_EQ(flooded.status, 1) << flooded.err;
+    EXPECT_TRUE(EndsWith(flooded.err, SystemText(IDS_STATUS_RECEIVE_FAILED) + "\n")) << flooded.err;
+    EXPECT_EQ(cli.Run({"cached", "acc"}).out, first.out);
+
+    auto process = cli.Start({"list", "acc"});
+    ASSERT_TRUE(test::PumpUntil([&] { return peer.connections() == 3 && Contains(peer.Received(2), "LIST\r\n"); },
+                                std::chrono::seconds(60)));
+    ASSERT_EQ(::kill(static_cast<pid_t>(process->processId()), SIGINT), 0);
+    test::CliResult stopped = CliRunner::Finish(*process);
+    EXPECT_EQ(stopped.status, 2) << stopped.err;
+    EXPECT_EQ(cli.Run({"cached", "acc"}).out, first.out);
+    peer.Stop();
+    peer.TakeFailures();
+}
+
 TEST(CliList, AnInterruptStopsTheLoginAndExitsWithStatus2) {
     test::ScriptedPeer peer;
     peer.Greet().Expect("USER alice\r\n").Silence();

@@ -210,6 +210,23 @@ TEST(MailboxFiles, IndexFollowsListAndUidlReplies) {
     }
 }
 
+TEST(MailboxFiles, TheListIndexStopsAtTheCountedMails) {
+    // A listing of a million lines where STAT counted two: nothing past the
+    // count is written, and the index is refused.
+    DataFolder folder;
+    CMailboxFiles files("acct", folder.path());
+    std::string listing = "+OK\r\n";
+    for (int i = 1; i <= 100000; ++i) {
+        listing += std::to_string(i) + " 10\r\n";
+    }
+    Spit(files.ResponsePath(), listing + ".\r\n");
+    EXPECT_FALSE(files.WriteListIndex(2));
+    EXPECT_LE(Slurp(files.NewIndexPath()).size(), 2 * kIndexRecordSize);
+    Spit(files.ResponsePath(), "+OK\r\n1 10\r\n2 20\r\n.\r\n");
+    EXPECT_TRUE(files.WriteListIndex(2));
+    EXPECT_EQ(Slurp(files.NewIndexPath()).size(), 2 * kIndexRecordSize);
+}
+
 TEST(MailboxFiles, IndexWritingFailsWithoutAResponseFile) {
     DataFolder folder;
     CMailboxFiles files("acct", folder.path());

@@ -368,7 +368,7 @@ TEST(RunListing, HostileServersEndCleanly) {
              upToList(p, test::StatReply(fresh));
              p.Expect("LIST\r\n").Send("+OK\r\n1 100\r\n2 " + longLine + "\r\n.\r\n");
          },
-         -1},
+         -1, false},
         {"UIDL refused",
          [&](ScriptedPeer& p) {
              upToList(p, test::StatReply(fresh));
@@ -381,7 +381,7 @@ TEST(RunListing, HostileServersEndCleanly) {
              p.Expect("LIST\r\n").Send(test::ListReply(fresh)).Expect("UIDL\r\n");
              p.Send("+OK\r\n1 " + longLine + "\r\n2 b\r\n.\r\n");
          },
-         -1},
+         -1, false},
         {"TOP refused for the second mail",
          [&](ScriptedPeer& p) {
              test::ListingSteps(p, fresh);
@@ -405,6 +405,25 @@ TEST(RunListing, HostileServersEndCleanly) {
              p.Expect("TOP 1 0\r\n").Send("+OK\r\nSubject: x\r\n").Silence();
          },
          -2, false, std::chrono::milliseconds(1000)},
+        {"a LIST that never ends",
+         [&](ScriptedPeer& p) {
+             upToList(p, test::StatReply(fresh));
+             p.Expect("LIST\r\n").Send("+OK\r\n").Stream("1 100\r\n");
+         },
+         -1, false},
+        {"a UIDL that trickles for ever",
+         [&](ScriptedPeer& p) {
+             upToList(p, test::StatReply(fresh));
+             p.Expect("LIST\r\n").Send(test::ListReply(fresh)).Expect("UIDL\r\n").Send("+OK\r\n");
+             p.Stream("u", std::chrono::milliseconds(20));
+         },
+         -1, false, std::chrono::milliseconds(300)},
+        {"a TOP that floods",
+         [&](ScriptedPeer& p) {
+             test::ListingSteps(p, fresh);
+             p.Expect("TOP 1 0\r\n").Send("+OK\r\n").Stream("X-Junk: " + std::string(1000, 'j') + "\r\n");
+         },
+         -2, false},
         {"the connection closed inside a TOP",
          [&](ScriptedPeer& p) {
              test::ListingSteps(p, fresh);

@@ -22,8 +22,11 @@ namespace wp::test {
 
 class RecordingWindow : public MessageHandler {
 public:
-    LResult HandleMessage(std::uint32_t msg, WParam wParam, LParam) override {
+    LResult HandleMessage(std::uint32_t msg, WParam wParam, LParam lParam) override {
         messages.emplace_back(msg, wParam);
+        if (msg == UM_OPERATIONDONE) {
+            doneTags.push_back(lParam);
+        }
         return 0;
     }
     // Status ids posted so far, in order.
@@ -44,6 +47,7 @@ public:
         return n;
     }
     std::vector<std::pair<std::uint32_t, WParam>> messages;
+    std::vector<LParam> doneTags;
 };
 
 class RecordingHost : public SessionHost {

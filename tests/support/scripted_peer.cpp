@@ -201,6 +201,10 @@ ScriptedPeer& ScriptedPeer::Silence() {
     return Add({Kind::kSilence, {}, {}, {}});
 }
 
+ScriptedPeer& ScriptedPeer::Stream(std::string unit, std::chrono::milliseconds gap) {
+    return Add({Kind::kStream, std::move(unit), {}, gap});
+}
+
 ScriptedPeer& ScriptedPeer::Accept() {
     return Add({Kind::kAccept, {}, {}, {}});
 }
@@ -232,6 +236,8 @@ std::string ScriptedPeer::Describe(std::size_t index) const {
             return what + "(reset)";
         case Kind::kSilence:
             return what + "(silence)";
+        case Kind::kStream:
+            return what + "(stream " + Visible(step.bytes, 60) + ")";
     }
     return what;
 }
@@ -396,6 +402,21 @@ bool ScriptedPeer::Play(std::size_t index, const Step& step) {
         case Kind::kClose:
         case Kind::kReset:
             CloseConnection(step.kind == Kind::kReset);
+            return true;
+        case Kind::kStream:
+            while (conn_ >= 0 && !step.bytes.empty()) {
+                Io io = Write(step.bytes.data(), step.bytes.size());
+                if (io == Io::kStopped) {
+                    return false;
+                }
+                if (io != Io::kOk) {
+                    return true;  // the client gave up: what the step is for
+                }
+                streamed_ += step.bytes.size();
+                if (step.wait.count() > 0 && !Sleep(step.wait)) {
+                    return false;
+                }
+            }
             return true;
         case Kind::kSilence:
             while (conn_ >= 0) {

@@ -101,6 +101,12 @@ public:
     // Answers nothing: keeps the connection open, reading and recording,
     // until the client closes it or the peer is stopped.
     ScriptedPeer& Silence();
+    // Writes `unit` over and over, `gap` apart, until the client closes the
+    // connection (the step then ends well) or the peer is stopped: a reply
+    // that never ends, flooding or trickling.
+    ScriptedPeer& Stream(std::string unit, std::chrono::milliseconds gap = {});
+    // Bytes written by Stream steps so far.
+    std::uint64_t streamed() const { return streamed_; }
     // Takes the next connection; a connection still open is read to the end
     // of what has arrived and closed once the new one is there.
     ScriptedPeer& Accept();
@@ -135,7 +141,7 @@ public:
     std::vector<std::string> TakeFailures();
 
 private:
-    enum class Kind { kAccept, kSend, kExpect, kExpectAny, kPause, kHold, kClose, kReset, kSilence };
+    enum class Kind { kAccept, kSend, kExpect, kExpectAny, kPause, kHold, kClose, kReset, kSilence, kStream };
     struct Step {
         Kind kind;
         std::string bytes;
@@ -186,6 +192,7 @@ private:
     bool closed_ = false;  // a connection was accepted and has been closed since
     std::atomic<bool> stop_{false};
     std::atomic<int> releases_{0};
+    std::atomic<std::uint64_t> streamed_{0};
     int holdsPassed_ = 0;  // the peer's thread
 };
 
