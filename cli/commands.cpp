@@ -126,6 +126,14 @@ std::string UsageText() {
 }
 
 std::string Cp932Argument(std::string_view what, std::string_view utf8, std::size_t maxBytes) {
+    // A line break would end the text in the accounts file, or turn a login
+    // id or password into a second POP3 command.
+    for (char ch : utf8) {
+        const auto code = static_cast<unsigned char>(ch);
+        if (code < 0x20 || code == 0x7F) {
+            throw UsageError{std::string(what) + " に改行などの制御文字は使えません"};
+        }
+    }
     std::optional<std::string> text = Utf8ToCp932(utf8);
     if (!text) {
         throw UsageError{std::string(what) + " に Shift_JIS で表せない文字があります: " + std::string(utf8)};

@@ -94,6 +94,13 @@ class Cp932Validator final : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int& /*pos*/) const override {
+        // A control character (a pasted line break) would become a second
+        // POP3 command after USER or PASS.
+        for (QChar ch : input) {
+            if (ch.unicode() < 0x20 || ch.unicode() == 0x7F) {
+                return Invalid;
+            }
+        }
         return QStringToCp932(input) ? Acceptable : Invalid;
     }
 };

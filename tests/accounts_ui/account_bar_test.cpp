@@ -228,6 +228,19 @@ TEST_F(AccountBarTest, ASavedPasswordShowsMaskedAndAnUnsavedOneLeavesTheBoxEmpty
     EXPECT_EQ(frame_->loaded, (std::vector<std::string>{"saved", "unsaved"}));
 }
 
+TEST_F(AccountBarTest, LineBreaksNeverEnterTheLoginBoxes) {
+    Store({{"saved", "id1", "secret", true}});
+    Open();
+    for (QLineEdit* box : {bar_->LoginIdEdit(), bar_->PasswordEdit()}) {
+        box->clear();
+        box->setFocus();
+        box->insert(QStringLiteral("p\r\nDELE 2"));  // as a paste does
+        EXPECT_FALSE(box->text().contains(QLatin1Char('\n')));
+        EXPECT_FALSE(box->text().contains(QLatin1Char('\r')));
+    }
+    EXPECT_EQ(bar_->PasswordText().find('\n'), std::string::npos);
+}
+
 TEST_F(AccountBarTest, SwitchingWhileBusyAsksFirst) {
     struct Case {
         const char* what;

@@ -38,6 +38,14 @@ TEST(CliAccount, AddListAndRemoveWithTheDialogsRefusals) {
          "",
          SystemText(IDS_ACCOUNT_STEM_EXISTS)},
         {{"account", "add", "", "--server", "x", "--login", "y"}, 1, "", SystemText(IDS_ACCOUNT_NAME_EMPTY)},
+        // A line break in a login id or password would be sent as a command
+        // of its own ("DELE 2" after PASS): refused before anything is stored.
+        {{"account", "add", "T3", "--server", "x", "--login", "u", "--password", "p\r\nDELE 2"},
+         64,
+         "",
+         "--password"},
+        {{"account", "add", "T3", "--server", "x", "--login", "u\nDELE 1"}, 64, "", "--login"},
+        {{"list", "ab", "--password", "p\r\nDELE 2"}, 64, "", "--password"},
         // Trailing blanks go, as in the dialog; the wave dash a Japanese
         // input method types is stored as CP932 0x8160, which reads back as
         // U+FF5E.
