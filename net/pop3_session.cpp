@@ -233,6 +233,9 @@ int CPop3Session::Authenticate() {
     loggedIn = 1;
     DispatchPendingMessages();
     quitDue_ = true;
+    if (tlsMode == TlsMode::kStartTls && !StartTls(&result)) {
+        return result;
+    }
     PostStatus(IDS_STATUS_LOGGING_IN);
 
     if (useApop == 1) {
@@ -289,6 +292,9 @@ int CPop3Session::Authenticate() {
     DispatchPendingMessages();
     if (!cancel) {
         result = kLoginOk;
+        if (Encrypted()) {
+            PostStatus(IDS_STATUS_LOGGED_IN_ENCRYPTED);
+        }
     }
 
     return result;
@@ -299,6 +305,7 @@ int CPop3Session::Login() {
     statCount = -1;
     quitDue_ = false;
     detailText_.clear();
+    refusedCert_ = {};
     int result = kLoginFailed;
     in_addr address{};
     int error = 0;
@@ -368,6 +375,9 @@ int CPop3Session::Login() {
         }
     }
 
+    if (tlsMode == TlsMode::kTls && !SecureChannel(&result)) {
+        goto end;
+    }
     result = Authenticate();
 
 end:
@@ -379,6 +389,7 @@ int CPop3Session::LoginConnected() {
     statCount = -1;
     quitDue_ = false;
     detailText_.clear();
+    refusedCert_ = {};
     if (!LoginTextSendable()) {
         socket_.Close();
         return kLoginFailed;
@@ -437,6 +448,8 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                     StartsWithUpper(text, length, "RETR") || StartsWithUpper(text, length, "TOP") ||
                     (StartsWithUpper(text, length, "UIDL") && !StartsWithUpper(text, length, "UIDL "));
     }
+    // CAPA is read like TOP: its lines go to the capture hook.
+    multiLine = multiLine || (text != nullptr && StartsWithUpper(text, length, "CAPA"));
     // What the reply may hold after its status line, and by when it must be whole.
     std::uint64_t bodyLimit = 0;
     std::uint64_t lineLimit = UINT64_MAX;
@@ -457,7 +470,7 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                 // A file that cannot be opened loses the reply's content, not the result.
                 listFile = std::fopen(path.c_str(), "wb");
             }
-        } else if (StartsWithUpper(text, length, "TOP")) {
+        } else if (StartsWithUpper(text, length, "TOP") || StartsWithUpper(text, length, "CAPA")) {
             topping = true;
             bodyLimit = headerReplyLimit;
             deadline = started + 2 * inactivityTimeout;
