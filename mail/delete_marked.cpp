@@ -132,8 +132,9 @@ int DeleteMarked(CMailboxFiles& mailbox, OperationContext& ctx, DeletionReport* 
     out.result = 0;
 
     // Rows are read live: the user may sort, mark or unmark while messages
-    // are pumped. A pass that handled a row is followed by another, so a row
-    // that moved above the scan is not missed; rows kept are not tried twice.
+    // are pumped. A pass that handled a row (and so pumped) is followed by
+    // another, so a row that moved above the scan is not missed; rows kept
+    // are not tried twice.
     std::unordered_set<const MailEntry*> tried;
     bool stopped = false;
     bool again = true;
@@ -184,12 +185,10 @@ int DeleteMarked(CMailboxFiles& mailbox, OperationContext& ctx, DeletionReport* 
                 }
             }
             out.rows.push_back(handled);
-            // A row that stays is only handled once; a removed one is a change
-            // that may have let rows move.
+            again = true;
             if (RemovesRow(handled.outcome)) {
                 list.SetSelected(row, false);
                 list.DeleteRow(row);
-                again = true;
             } else {
                 ++row;
             }

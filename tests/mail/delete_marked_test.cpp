@@ -257,6 +257,29 @@ TEST(DeleteMarked, CancelBetweenRowsKeepsTheRemainingMarkedRows) {
     EXPECT_EQ(rig.Subjects(), (Strings{"one", "three", "four", "five"}));
 }
 
+TEST(DeleteMarked, ARowSortedAboveTheScanIsStillDeleted) {
+    ListingRig rig;
+    ListAll(rig, kFive);
+    Mark(rig, {1, 4});  // two and five
+    WatchedList list(rig.list);
+    bool sorted = false;
+    list.onDelete = [&] {
+        // The user sorts the other way while the first deletion pumps messages.
+        if (!sorted) {
+            sorted = true;
+            std::vector<int> reversed;
+            for (int row = rig.list.RowCount() - 1; row >= 0; --row) {
+                reversed.push_back(row);
+            }
+            rig.list.Reorder(reversed);
+        }
+    };
+    Outcome run = DeleteAgainst(rig, kFive, Deles({2, 5}), &list);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(rig.Subjects(), (Strings{"four", "three", "one"}));
+    EXPECT_EQ(MarkedSubjects(rig), Strings{});
+}
+
 TEST(DeleteMarked, PlaceholderIdsNeverLeadToADele) {
     // A server without UIDL lines: every cached id is the placeholder.
     Mails noIds = kFive;
