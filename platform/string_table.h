@@ -59,5 +59,7 @@ inline constexpr int IDS_ACCOUNT_GONE = 10953;
 inline constexpr int IDS_STATUS_NOTHING_DELETED = 10960;
 inline constexpr int IDS_STATUS_NOT_DELETED_COUNT = 10961;
 inline constexpr int IDS_STATUS_DELETE_NOT_DONE = 10962;
+// The login runs over TLS (POP3S or STLS).
+inline constexpr int IDS_STATUS_LOGGED_IN_ENCRYPTED = 10970;
 
 }  // namespace wp
