@@ -25,6 +25,7 @@ constexpr OptionSpec kAccountAddOptions[] = {{"--server", true},
                                              {"--trust-fingerprint", true}};
 constexpr OptionSpec kListOptions[] = {{"--password", true}};
 constexpr OptionSpec kViewOptions[] = {{"--code", true}, {"--header", false}, {"--password", true}};
+constexpr OptionSpec kDeleteOptions[] = {{"--password", true}};
 
 constexpr CommandSpec kCommands[] = {
     {"", "convert", "[--from auto|sjis|jis|euc] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
@@ -40,6 +41,7 @@ constexpr CommandSpec kCommands[] = {
     {"", "cached", "NAME", {}, 1, RunCached},
     {"", "view", "NAME INDEX [--code auto|jis|sjis|euc] [--header] [--password PW]", kViewOptions, 2,
      RunView},
+    {"", "delete", "NAME INDEX... [--password PW]", kDeleteOptions, 2, RunDelete, true},
 };
 
 int BadArguments(std::string_view message) {
@@ -228,7 +230,7 @@ int RunCommandLine(const std::vector<std::string>& words) {
     if (args.positionals.size() < command->positionals) {
         return BadArguments("引数が足りません");
     }
-    if (args.positionals.size() > command->positionals) {
+    if (args.positionals.size() > command->positionals && !command->morePositionals) {
         return BadArguments("余分な引数があります: " + args.positionals[command->positionals]);
     }
 

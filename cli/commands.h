@@ -55,6 +55,7 @@ struct CommandSpec {
     std::span<const OptionSpec> options;
     std::size_t positionals;  // exactly this many
     int (*run)(CommandContext& context);
+    bool morePositionals = false;  // at least that many
 };
 
 std::span<const CommandSpec> Commands();
@@ -80,5 +81,6 @@ int RunAccountRemove(CommandContext& context);
 int RunList(CommandContext& context);
 int RunCached(CommandContext& context);
 int RunView(CommandContext& context);
+int RunDelete(CommandContext& context);
 
 }  // namespace wp::cli

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <string_view>
@@ -22,6 +23,7 @@
 #include "engine/frame_engine.h"
 #include "engine/mail_request.h"
 #include "engine/viewer_forwarder.h"
+#include "mail/delete_marked.h"
 #include "mail/fetch_for_view.h"
 #include "mail/mail_text.h"
 #include "platform/profile.h"
@@ -321,6 +323,112 @@ int RunCached(CommandContext& context) {
     ShowPendingMessages();
     PrintRows(frame.Rows());
     return kExitOk;
+}
+
+// ---------------------------------------------------------------- delete
+
+namespace {
+
+// What became of one row, as the delete command prints it.
+const char* DeletionWord(const DeletionReport& report, const DeletedRow* row) {
+    if (row == nullptr) {
+        return "not deleted";  // not reached: stopped, or failed before the first DELE
+    }
+    switch (row->outcome) {
+        case DeleteOutcome::kDeleted:
+            return report.quitAcknowledged ? "deleted" : "not carried out";
+        case DeleteOutcome::kNotOnServer:
+            return "not on server";
+        case DeleteOutcome::kRefused:
+            return "refused";
+        case DeleteOutcome::kNotDeletable:
+            break;
+    }
+    return "not deletable";
+}
+
+}  // namespace
+
+int RunDelete(CommandContext& context) {
+    const std::string& typed = context.args.positionals[0];
+    const std::string name = Cp932Argument("NAME", typed, kAccountNameMax);
+    std::vector<int> indexes;
+    for (std::size_t i = 1; i < context.args.positionals.size(); ++i) {
+        const int row = RowArgument(context.args.positionals[i]);
+        if (std::find(indexes.begin(), indexes.end(), row) != indexes.end()) {
+            throw UsageError{"INDEX " + std::to_string(row) + " が二度指定されています"};
+        }
+        indexes.push_back(row);
+    }
+    std::optional<std::string> givenPassword;
+    if (std::optional<std::string> value = context.args.Value("--password")) {
+        givenPassword = Cp932Argument("--password", *value, kBarTextMax);
+    }
+
+    Profile profile;
+    CAccountList accounts(true, context.DataFolder(), profile);
+    const AccountInfo& account = NamedAccount(accounts, name, typed);
+    const std::string password = BarPassword(account, givenPassword);
+
+    TerminalPrompt prompt;
+    CliFrame frame(account, std::string(account.LoginId()), password);
+    FrameEngine engine(frame, prompt, context.DataFolder());
+    engine.SwitchAccount(name);
+    ShowPendingMessages();
+    MemoryList& rows = frame.Rows();
+    std::string outOfRange;
+    for (int row : indexes) {
+        if (row > rows.RowCount()) {
+            outOfRange += (outOfRange.empty() ? "" : " ") + std::to_string(row);
+        }
+    }
+    if (!outOfRange.empty()) {
+        throw UsageError{"INDEX " + outOfRange + " は範囲外です (cached の行は " +
+                         std::to_string(rows.RowCount()) + " 行)"};
+    }
+    if (password.empty()) {
+        PrintError(TerminalText(LoadString(IDS_ENTER_PASSWORD), true));
+        return kExitFailed;
+    }
+    // Exactly the rows named are marked: the command deletes what is marked.
+    std::vector<MailEntry*> named;
+    for (int row = 0; row < rows.RowCount(); ++row) {
+        rows.SetMarkImage(row, kImageUnmarked);
+    }
+    for (int row : indexes) {
+        rows.SetMarkImage(row - 1, kImageMarked);
+        named.push_back(rows.RowEntry(row - 1));
+    }
+
+    {
+        InterruptWatch interrupts(engine);
+        engine.StartOperation(kOperationDelete);
+        if (engine.receiving) {
+            QEventLoop loop;
+            engine.WhenIdle([&loop] { loop.quit(); });
+            loop.exec();
+        }
+        ShowPendingMessages();
+    }
+
+    const DeletionReport& report = engine.LastDeletion();
+    bool allWent = report.settled && report.result == 0;
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+        const DeletedRow* handled = nullptr;
+        for (const DeletedRow& row : report.rows) {
+            if (row.entry == named[i]) {
+                handled = &row;
+            }
+        }
+        const std::string word = DeletionWord(report, handled);
+        allWent = allWent && (word == "deleted" || word == "not on server");
+        PrintLine(std::to_string(indexes[i]) + "\t" + word);
+    }
+    if (report.result == -2 || (!report.settled && (engine.Session().cancel != 0 ||
+                                                    frame.LastStatus() == LoadString(IDS_STATUS_CANCELLED)))) {
+        return kExitInterrupted;
+    }
+    return allWent ? kExitOk : kExitFailed;
 }
 
 }  // namespace wp::cli

@@ -28,6 +28,9 @@ bool SameLogin(const MailRequest& a, const MailRequest& b) {
 FrameEngine::FrameEngine(FrameView& view, Prompt& prompt, std::string dataFolder)
     : view_(view), prompt_(prompt), dataFolder_(std::move(dataFolder)), session_(socket_) {
     window_ = MakeQtWindow(*this);
+    operations_.deleteMarked = [this](OperationContext& context) {
+        return mailbox_ ? DeleteMarked(*mailbox_, context, &lastDeletion_) : -1;
+    };
 }
 
 FrameEngine::~FrameEngine() {
@@ -186,9 +189,9 @@ void FrameEngine::CheckAccountChanged() {
     }
 }
 
-void FrameEngine::PostFrameStatus(int id) {
+void FrameEngine::PostFrameStatus(int id, int figure) {
     if (window_) {
-        window_->Post(UM_STATUSTEXT, static_cast<WParam>(id), 0);
+        window_->Post(UM_STATUSTEXT, static_cast<WParam>(id), static_cast<LParam>(figure));
     }
 }
 
@@ -505,22 +508,7 @@ void FrameEngine::OnOperationDone(int code, LParam tag) {
                     PostFrameStatus(IDS_STATUS_LIST_DONE);
                 }
             } else {
-                PostFrameStatus(IDS_STATUS_DELETING);
-                int result = 0;
-                if (operations_.deleteMarked) {
-                    result = operations_.deleteMarked(context);
-                } else {
-                    NotAvailable();
-                }
-                CancelOperation();
-                if (result == -2) {
-                    PostFrameStatus(IDS_STATUS_DELETE_STOPPED);
-                }
-                session_.Quit(sendQuit != 0);
-                sessionAlive = 0;
-                if (result != -2 && operations_.deleteMarked) {
-                    PostFrameStatus(IDS_STATUS_DELETED);
-                }
+                FinishDeletion(context);
             }
         }
     } else if (code == kDoneView) {
@@ -532,6 +520,39 @@ void FrameEngine::OnOperationDone(int code, LParam tag) {
         }
     }
     CommonEnding();
+}
+
+void FrameEngine::FinishDeletion(OperationContext& context) {
+    PostFrameStatus(IDS_STATUS_DELETING);
+    lastDeletion_ = DeletionReport{};
+    if (!operations_.deleteMarked) {
+        NotAvailable();
+        CancelOperation();
+        session_.Quit(sendQuit != 0);
+        sessionAlive = 0;
+        return;
+    }
+    const int result = operations_.deleteMarked(context);
+    lastDeletion_.result = result == -1 || result == -2 ? result : 0;
+    view_.SetRunningImages(false);
+    // The server carries the DELEs out only on QUIT, so its answer is waited
+    // for even after a cancel (a new cancel, or the inactivity time-out,
+    // still ends the wait: the deletions then count as not done).
+    session_.cancel = 0;
+    bool acknowledged = false;
+    if (sendQuit != 0) {
+        acknowledged = session_.Command("QUIT\r\n", 6, nullptr) == 1;
+    }
+    session_.Quit(false);
+    sessionAlive = 0;
+    if (mailbox_) {
+        SettleDeletion(*mailbox_, view_.List(), lastDeletion_, acknowledged);
+    } else {
+        lastDeletion_.settled = true;
+        lastDeletion_.quitAcknowledged = acknowledged;
+    }
+    const int status = DeletionStatusId(lastDeletion_);
+    PostFrameStatus(status, status == IDS_STATUS_NOT_DELETED_COUNT ? lastDeletion_.NotDeleted() : 0);
 }
 
 void FrameEngine::CommonEnding() {
@@ -580,7 +601,7 @@ void FrameEngine::PostViewerCall(std::function<void(ViewerHooks&)> call, std::fu
     window_->Post(UM_VIEWERCALL, 0, 0);
 }
 
-void FrameEngine::OnStatusText(int id) {
+void FrameEngine::OnStatusText(int id, int figure) {
     if (id == 0) {
         view_.SetPaneText(3, std::string());
         return;
@@ -593,6 +614,9 @@ void FrameEngine::OnStatusText(int id) {
             return;
         }
         text.replace(at, 2, std::string(account->Server()));
+    }
+    if (std::size_t number = text.find("%d"); number != std::string::npos) {
+        text.replace(number, 2, std::to_string(figure));
     }
     view_.SetPaneText(3, text);
 }
@@ -625,7 +649,7 @@ LResult FrameEngine::HandleMessage(std::uint32_t msg, WParam wParam, LParam lPar
             OnOperationDone(static_cast<int>(wParam), lParam);
             return 0;
         case UM_STATUSTEXT:
-            OnStatusText(static_cast<int>(wParam));
+            OnStatusText(static_cast<int>(wParam), static_cast<int>(lParam));
             return 0;
         case UM_PROGRESSRANGE:
             OnProgressRange(wParam);

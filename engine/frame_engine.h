@@ -18,6 +18,7 @@
 
 #include "engine/frame_view.h"
 #include "engine/mail_request.h"
+#include "mail/delete_marked.h"
 #include "mail/operation_context.h"
 #include "net/pop3_session.h"
 #include "platform/messages.h"
@@ -48,7 +49,9 @@ inline constexpr std::uint32_t UM_VIEWERCALL = WM_APP + 221;
 // missing says so and ends cleanly.
 struct MailOperations {
     // The deletion of the marked mails, on the user-interface thread after
-    // the login: -2 when stopped early, anything else when done.
+    // the login: -1 failed before any DELE, -2 when stopped early, anything
+    // else when done. The engine's own (DeleteMarked on the current cache
+    // object) unless replaced; its report is LastDeletion.
     std::function<int(OperationContext&)> deleteMarked;
     // The fetch for viewing, on the worker thread: -1 failed, -2 the mail is
     // no longer on the server, anything else success.
@@ -84,7 +87,8 @@ public:
     bool CheckConnection();
     // Ends a live connection that belongs to other account data.
     void CheckAccountChanged();
-    void PostFrameStatus(int id);
+    // figure replaces a "%d" of the text.
+    void PostFrameStatus(int id, int figure = 0);
     void SendProgressRange(int done, int total);
     void SendProgressPos(int position);
 
@@ -117,6 +121,9 @@ public:
     std::uint64_t MailboxGeneration() const { return mailboxGeneration_; }
     CPop3Session& Session() { return session_; }
     MailOperations& Operations() { return operations_; }
+    // What the last deletion of marked mails did, row by row, settled by the
+    // answer to its QUIT.
+    const DeletionReport& LastDeletion() const { return lastDeletion_; }
     // The context an operation works in.
     OperationContext MakeContext();
 
@@ -135,7 +142,7 @@ public:
 
     // The handlers of the frame's messages.
     void OnOperationDone(int code, LParam tag = 0);
-    void OnStatusText(int id);
+    void OnStatusText(int id, int figure = 0);
     void OnProgressRange(WParam wParam);
     void OnProgressPos(WParam wParam);
     void OnSelectionInfo(WParam wParam, LParam lParam);
@@ -152,6 +159,7 @@ private:
     // as the operation found it.
     bool AccountStillValid() const;
     int LoginWorker(int doneCode);
+    void FinishDeletion(OperationContext& context);
     bool RetrieveAndSave();
     void CommonEnding();
     void RunWaiting();
@@ -182,6 +190,7 @@ private:
     std::thread worker_;
     std::unique_ptr<CMailboxFiles> mailbox_;
     MailOperations operations_;
+    DeletionReport lastDeletion_;
     std::deque<std::function<void()>> whenIdle_;
     bool draining_ = false;
     std::uint64_t mailboxGeneration_ = 0;

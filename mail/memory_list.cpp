@@ -18,7 +18,7 @@ int MemoryList::RowCount() const {
 }
 
 MailEntry* MemoryList::RowEntry(int row) const {
-    return Valid(row) ? rows_[row].entry : nullptr;
+    return Valid(row) ? rows_[row]->entry : nullptr;
 }
 
 const std::unordered_map<const MailEntry*, int>& MemoryList::RowIndex() const {
@@ -26,8 +26,8 @@ const std::unordered_map<const MailEntry*, int>& MemoryList::RowIndex() const {
         rowOf_.clear();
         rowOf_.reserve(rows_.size());
         for (std::size_t i = 0; i < rows_.size(); ++i) {
-            if (rows_[i].entry != nullptr) {
-                rowOf_.try_emplace(rows_[i].entry, static_cast<int>(i));
+            if (rows_[i]->entry != nullptr) {
+                rowOf_.try_emplace(rows_[i]->entry, static_cast<int>(i));
             }
         }
         rowOfStale_ = false;
@@ -54,7 +54,7 @@ int MemoryList::InsertRow(MailEntry* entry, int markImage) {
             rowOf_.try_emplace(entry, RowCount());
         }
     }
-    rows_.push_back(std::move(row));
+    rows_.push_back(std::make_unique<Row>(std::move(row)));
     return RowCount() - 1;
 }
 
@@ -69,7 +69,7 @@ void MemoryList::Reorder(const std::vector<int>& order) {
         }
         seen[static_cast<std::size_t>(from)] = true;
     }
-    std::vector<Row> sorted;
+    std::vector<std::unique_ptr<Row>> sorted;
     sorted.reserve(rows_.size());
     for (int from : order) {
         sorted.push_back(std::move(rows_[static_cast<std::size_t>(from)]));
@@ -79,8 +79,8 @@ void MemoryList::Reorder(const std::vector<int>& order) {
 }
 
 void MemoryList::UpdateRow(int row) {
-    if (Valid(row) && rows_[row].entry != nullptr) {
-        ShowEntry(rows_[row]);
+    if (Valid(row) && rows_[row]->entry != nullptr) {
+        ShowEntry(*rows_[row]);
     }
 }
 
@@ -124,24 +124,24 @@ void MemoryList::ReserveRows(int count) {
 }
 
 int MemoryList::MarkImage(int row) const {
-    return Valid(row) ? rows_[row].markImage : -1;
+    return Valid(row) ? rows_[row]->markImage : -1;
 }
 
 void MemoryList::SetMarkImage(int row, int image) {
     if (Valid(row)) {
-        rows_[row].markImage = image;
+        rows_[row]->markImage = image;
     }
 }
 
 bool MemoryList::IsSelected(int row) const {
-    return Valid(row) && rows_[row].selected;
+    return Valid(row) && rows_[row]->selected;
 }
 
 void MemoryList::SetSelected(int row, bool selected) {
     if (!Valid(row)) {
         return;
     }
-    rows_[row].selected = selected;
+    rows_[row]->selected = selected;
     if (selected) {
         currentRow_ = row;
     }
@@ -165,17 +165,17 @@ std::string MemoryList::Text(int row, int column) const {
     if (!Valid(row) || column < 0 || column >= kColumnCount) {
         return {};
     }
-    return rows_[row].texts[column];
+    return rows_[row]->texts[column];
 }
 
 int MemoryList::PartsImage(int row) const {
-    return Valid(row) ? rows_[row].partsImage : -1;
+    return Valid(row) ? rows_[row]->partsImage : -1;
 }
 
 std::vector<int> MemoryList::SelectedRows() const {
     std::vector<int> selected;
     for (int i = 0; i < RowCount(); ++i) {
-        if (rows_[i].selected) {
+        if (rows_[i]->selected) {
             selected.push_back(i);
         }
     }

@@ -2,6 +2,7 @@
 // The message list without a window: what tests and wrenpost-cli show. Rows
 // keep the texts and images the list view would show; entries are not owned.
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -72,7 +73,9 @@ private:
     // entry -> its first row; rebuilt after a change that moves rows.
     const std::unordered_map<const MailEntry*, int>& RowIndex() const;
 
-    std::vector<Row> rows_;
+    // Rows by pointer: deleting one near the top of a long list moves
+    // pointers, not every row's texts.
+    std::vector<std::unique_ptr<Row>> rows_;
     mutable std::unordered_map<const MailEntry*, int> rowOf_;
     mutable bool rowOfStale_ = false;
     int currentRow_ = -1;

@@ -55,6 +55,12 @@ inline constexpr int IDS_ACCOUNTS_BUSY = 10951;
 inline constexpr int IDS_ACCOUNT_IN_USE = 10952;
 // The account changed or went while its operation ran: nothing was kept.
 inline constexpr int IDS_ACCOUNT_GONE = 10953;
+// How a deletion of marked mails ended when not every mail went: nothing
+// was deleted (a command before the first DELE failed); "%d" mails are
+// still on the server; the server never confirmed the deletions with QUIT.
+inline constexpr int IDS_STATUS_NOTHING_DELETED = 10960;
+inline constexpr int IDS_STATUS_NOT_DELETED_COUNT = 10961;
+inline constexpr int IDS_STATUS_DELETE_NOT_DONE = 10962;
 // The login runs over TLS (POP3S or STLS).
 inline constexpr int IDS_STATUS_LOGGED_IN_ENCRYPTED = 10970;
 
