@@ -54,4 +54,11 @@ inline constexpr int IDS_ACCOUNT_IN_USE = 10952;
 // The account changed or went while its operation ran: nothing was kept.
 inline constexpr int IDS_ACCOUNT_GONE = 10953;
 
+// Saving mails: the closing status when not every mail was saved (the text
+// is the retrieval's own), and its reports.
+inline constexpr int IDS_STATUS_RETRIEVE_REPORT = 10970;
+inline constexpr int IDS_SAVE_NOT_ON_SERVER = 10971;
+inline constexpr int IDS_SAVE_NOT_WRITTEN = 10972;
+inline constexpr int IDS_SAVE_NOT_SAVED_BOX = 10973;
+
 }  // namespace wp
