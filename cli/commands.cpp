@@ -23,6 +23,7 @@ constexpr OptionSpec kAccountAddOptions[] = {{"--server", true},
                                              {"--apop", false}};
 constexpr OptionSpec kListOptions[] = {{"--password", true}};
 constexpr OptionSpec kViewOptions[] = {{"--code", true}, {"--header", false}, {"--password", true}};
+constexpr OptionSpec kSaveOptions[] = {{"--to", true}, {"--password", true}};
 
 constexpr CommandSpec kCommands[] = {
     {"", "convert", "[--from auto|sjis|jis|euc] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
@@ -36,6 +37,7 @@ constexpr CommandSpec kCommands[] = {
     {"", "cached", "NAME", {}, 1, RunCached},
     {"", "view", "NAME INDEX [--code auto|jis|sjis|euc] [--header] [--password PW]", kViewOptions, 2,
      RunView},
+    {"", "save", "NAME INDEX... --to DIR [--password PW]", kSaveOptions, 2, RunSave, true},
 };
 
 int BadArguments(std::string_view message) {
@@ -216,7 +218,7 @@ int RunCommandLine(const std::vector<std::string>& words) {
     if (args.positionals.size() < command->positionals) {
         return BadArguments("引数が足りません");
     }
-    if (args.positionals.size() > command->positionals) {
+    if (args.positionals.size() > command->positionals && !command->moreAllowed) {
         return BadArguments("余分な引数があります: " + args.positionals[command->positionals]);
     }
 

@@ -53,8 +53,9 @@ struct CommandSpec {
     std::string_view name;
     std::string_view synopsis;  // what follows the name in the usage text
     std::span<const OptionSpec> options;
-    std::size_t positionals;  // exactly this many
+    std::size_t positionals;  // exactly this many (at least, with moreAllowed)
     int (*run)(CommandContext& context);
+    bool moreAllowed = false;
 };
 
 std::span<const CommandSpec> Commands();
@@ -80,5 +81,6 @@ int RunAccountRemove(CommandContext& context);
 int RunList(CommandContext& context);
 int RunCached(CommandContext& context);
 int RunView(CommandContext& context);
+int RunSave(CommandContext& context);
 
 }  // namespace wp::cli
