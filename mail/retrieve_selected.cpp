@@ -265,10 +265,10 @@ int RetrieveSelected(CMailboxFiles& mailbox, OperationContext& ctx, RetrieveRun&
         }
         server = std::move(*read);
     }
-    // Without the account's index no mail of the list can be found again.
-    if (!io::Exists(mailbox.sidPath)) {
-        return 0;
-    }
+    // Without the account's index (a cleared cache) no mail of the list can
+    // be found again: each is reported like a mail gone from the server.
+    // Opened once: every record read is still checked to be its entry's.
+    io::Fd index(::open(mailbox.sidPath.c_str(), O_RDONLY | O_CLOEXEC));
 
     // The selected rows as the run begins; the list may be sorted while the
     // session pumps messages, so rows are not counted by position.
@@ -289,9 +289,10 @@ int RetrieveSelected(CMailboxFiles& mailbox, OperationContext& ctx, RetrieveRun&
             if (run.progress != nullptr) {
                 run.progress->SetInfoText(current);
             }
-            std::optional<IndexRecord> cached = ReadEntryRecord(mailbox, *entry);
+            IndexRecord cached;
             IndexRecord found;
-            if (!cached || FindServerRecord(*cached, server, &found) < 0) {
+            if (!index || ReadEntryRecord(index.get(), *entry, &cached) != EntryRecord::kSame ||
+                FindServerRecord(cached, server, &found) < 0) {
                 ++run.notOnServer;
                 run.notSaved.push_back(current);
                 if (run.forDrag) {

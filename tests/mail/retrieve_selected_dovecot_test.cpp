@@ -157,6 +157,21 @@ TEST_F(RetrieveSelectedDovecot, AMailDeletedElsewhereIsReportedAndLeavesAFileOnl
     }
 }
 
+TEST_F(RetrieveSelectedDovecot, RowsOfAClearedCacheAreReportedNotSilentlySkipped) {
+    ASSERT_TRUE(test::FillMailbox(user_.name(), {"Subject: one\n\nx\n"}));
+    ListingRig rig;
+    ListInto(rig);
+    SelectAll(rig);
+    // The cache-clear command leaves the rows.
+    ASSERT_EQ(::unlink(rig.mailbox->sidPath.c_str()), 0);
+    RetrieveRun run;
+    FileNameMap names;
+    EXPECT_EQ(Save(rig, Folder(), run, names), 0);
+    rig.session.Quit(true);
+    EXPECT_TRUE(test::FilesIn(target_.path()).empty());
+    EXPECT_EQ(run.notSaved, std::vector<std::string>{"one"});
+}
+
 TEST_F(RetrieveSelectedDovecot, FilesThatCannotBeWrittenAreNamedAndTheRunGoesOn) {
     ASSERT_TRUE(test::FillMailbox(user_.name(), {"Subject: one\n\nx\n", "Subject: two\n\ny\n"}));
     ListingRig rig;
