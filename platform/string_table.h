@@ -53,12 +53,14 @@ inline constexpr int IDS_ACCOUNTS_BUSY = 10951;
 inline constexpr int IDS_ACCOUNT_IN_USE = 10952;
 // The account changed or went while its operation ran: nothing was kept.
 inline constexpr int IDS_ACCOUNT_GONE = 10953;
+// The login runs over TLS (POP3S or STLS).
+inline constexpr int IDS_STATUS_LOGGED_IN_ENCRYPTED = 10970;
 
 // Saving mails: the closing status when not every mail was saved (the text
 // is the retrieval's own), and its reports.
-inline constexpr int IDS_STATUS_RETRIEVE_REPORT = 10970;
-inline constexpr int IDS_SAVE_NOT_ON_SERVER = 10971;
-inline constexpr int IDS_SAVE_NOT_WRITTEN = 10972;
-inline constexpr int IDS_SAVE_NOT_SAVED_BOX = 10973;
+inline constexpr int IDS_STATUS_RETRIEVE_REPORT = 10980;
+inline constexpr int IDS_SAVE_NOT_ON_SERVER = 10981;
+inline constexpr int IDS_SAVE_NOT_WRITTEN = 10982;
+inline constexpr int IDS_SAVE_NOT_SAVED_BOX = 10983;
 
 }  // namespace wp
