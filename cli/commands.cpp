@@ -26,6 +26,7 @@ constexpr OptionSpec kAccountAddOptions[] = {{"--server", true},
 constexpr OptionSpec kListOptions[] = {{"--password", true}};
 constexpr OptionSpec kViewOptions[] = {{"--code", true}, {"--header", false}, {"--password", true}};
 constexpr OptionSpec kDeleteOptions[] = {{"--password", true}};
+constexpr OptionSpec kSaveOptions[] = {{"--to", true}, {"--password", true}};
 
 constexpr CommandSpec kCommands[] = {
     {"", "convert", "[--from auto|sjis|jis|euc] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
@@ -42,6 +43,7 @@ constexpr CommandSpec kCommands[] = {
     {"", "view", "NAME INDEX [--code auto|jis|sjis|euc] [--header] [--password PW]", kViewOptions, 2,
      RunView},
     {"", "delete", "NAME INDEX... [--password PW]", kDeleteOptions, 2, RunDelete, true},
+    {"", "save", "NAME INDEX... --to DIR [--password PW]", kSaveOptions, 2, RunSave, true},
 };
 
 int BadArguments(std::string_view message) {

@@ -53,7 +53,7 @@ struct CommandSpec {
     std::string_view name;
     std::string_view synopsis;  // what follows the name in the usage text
     std::span<const OptionSpec> options;
-    std::size_t positionals;  // exactly this many
+    std::size_t positionals;  // exactly this many (at least, with morePositionals)
     int (*run)(CommandContext& context);
     bool morePositionals = false;  // at least that many
 };
@@ -82,5 +82,6 @@ int RunList(CommandContext& context);
 int RunCached(CommandContext& context);
 int RunView(CommandContext& context);
 int RunDelete(CommandContext& context);
+int RunSave(CommandContext& context);
 
 }  // namespace wp::cli

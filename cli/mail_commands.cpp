@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -26,6 +27,7 @@
 #include "mail/delete_marked.h"
 #include "mail/fetch_for_view.h"
 #include "mail/mail_text.h"
+#include "mail/retrieve_selected.h"
 #include "platform/profile.h"
 #include "platform/string_table.h"
 
@@ -429,6 +431,97 @@ int RunDelete(CommandContext& context) {
         return kExitInterrupted;
     }
     return allWent ? kExitOk : kExitFailed;
+}
+
+// ---------------------------------------------------------------- save
+
+namespace {
+
+// The folder of --to as the save command keeps it: an existing folder,
+// ending with "/".
+std::string SaveFolderArgument(const std::string& typed) {
+    if (typed.empty()) {
+        throw UsageError{"--to のフォルダ名が空です"};
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(typed, ec)) {
+        Complain("保存先のフォルダがありません: " + typed);
+        throw CommandFailed{};
+    }
+    return typed.back() == '/' ? typed : typed + "/";
+}
+
+}  // namespace
+
+int RunSave(CommandContext& context) {
+    const std::string& typed = context.args.positionals[0];
+    const std::string name = Cp932Argument("NAME", typed, kAccountNameMax);
+    std::vector<int> rowNumbers;
+    for (std::size_t i = 1; i < context.args.positionals.size(); ++i) {
+        rowNumbers.push_back(RowArgument(context.args.positionals[i]));
+    }
+    const std::string folder = SaveFolderArgument(context.Required("--to"));
+    std::optional<std::string> givenPassword;
+    if (std::optional<std::string> value = context.args.Value("--password")) {
+        givenPassword = Cp932Argument("--password", *value, kBarTextMax);
+    }
+
+    Profile profile;
+    CAccountList accounts(true, context.DataFolder(), profile);
+    const AccountInfo& account = NamedAccount(accounts, name, typed);
+    const std::string password = BarPassword(account, givenPassword);
+
+    TerminalPrompt prompt;
+    CliFrame frame(account, std::string(account.LoginId()), password);
+    FrameEngine engine(frame, prompt, context.DataFolder());
+    engine.SwitchAccount(name);
+    ShowPendingMessages();
+    const int rows = frame.Rows().RowCount();
+    for (int row : rowNumbers) {
+        if (row > rows) {
+            throw UsageError{"INDEX " + std::to_string(row) + " は範囲外です (cached の行は " +
+                             std::to_string(rows) + " 行)"};
+        }
+    }
+    if (password.empty()) {
+        PrintError(TerminalText(LoadString(IDS_ENTER_PASSWORD), true));
+        return kExitFailed;
+    }
+    for (int row : rowNumbers) {
+        frame.Rows().SetSelected(row - 1, true);
+    }
+
+    FileNameMap names;
+    NameSelectedRows(frame.Rows(), names, folder);
+    RetrieveRun run;
+    run.folder = folder;
+    run.names = &names;
+    int result = 1;  // the retrieval did not run: the login failed
+    engine.Operations().retrieveSelected = [&](OperationContext& operation, ProgressHooks* progress) {
+        run.progress = progress;
+        result = RetrieveSelected(*engine.Mailbox(), operation, run);
+        engine.retrieveReport = RetrieveReportText(run);
+        return result;
+    };
+    {
+        InterruptWatch interrupts(engine);
+        engine.StartOperation(kOperationRetrieve);
+        ShowPendingMessages();
+    }
+
+    for (const std::string& path : run.written) {
+        PrintLine(path);
+    }
+    for (const std::string& notSaved : run.notSaved) {
+        Complain("保存できませんでした: " + TerminalText(notSaved + kSavedMailExtension));
+    }
+    if (result == -2) {
+        return kExitInterrupted;
+    }
+    if (result != 0 || run.notSaved.size() > static_cast<std::size_t>(run.notOnServer)) {
+        return kExitFailed;
+    }
+    return run.notOnServer > 0 ? kExitNotOnServer : kExitOk;
 }
 
 }  // namespace wp::cli

@@ -430,14 +430,24 @@ bool FrameEngine::RetrieveAndSave() {
             view_.SetDocumentTitle(request.accountName);
             PostFrameStatus(IDS_STATUS_RECEIVING);
             PostFrameStatus(IDS_STATUS_RECEIVING);
+            int selected = 0;
+            MailList& list = view_.List();
+            for (int row = 0; row < list.RowCount(); ++row) {
+                selected += list.IsSelected(row) ? 1 : 0;
+            }
+            ProgressHooks* progress = view_.OpenProgressDialog(selected - 1, selectionUnit, selectionFigure);
+            retrieveReport.clear();
             int result = -1;
             if (operations_.retrieveSelected) {
                 OperationContext context = MakeContext();
-                result = operations_.retrieveSelected(context);
+                result = operations_.retrieveSelected(context, progress);
             } else {
                 NotAvailable();
             }
-            if (result == -1) {
+            view_.CloseProgressDialog();
+            // A run the user stopped is no success either: a drop of it
+            // would hand over files that were never written.
+            if (result == -1 || result == -2) {
                 CancelOperation();
                 PostFrameStatus(IDS_STATUS_RETRIEVE_STOPPED);
                 session_.Quit(sendQuit != 0);
@@ -447,7 +457,11 @@ bool FrameEngine::RetrieveAndSave() {
                 CancelOperation();
                 session_.Quit(sendQuit != 0);
                 sessionAlive = 0;
-                PostFrameStatus(IDS_STATUS_MESSAGE_DONE);
+                if (retrieveReport.empty()) {
+                    PostFrameStatus(IDS_STATUS_MESSAGE_DONE);
+                } else {
+                    PostFrameStatus(IDS_STATUS_RETRIEVE_REPORT);
+                }
                 success = true;
             }
         }
@@ -604,6 +618,10 @@ void FrameEngine::PostViewerCall(std::function<void(ViewerHooks&)> call, std::fu
 void FrameEngine::OnStatusText(int id, int figure) {
     if (id == 0) {
         view_.SetPaneText(3, std::string());
+        return;
+    }
+    if (id == IDS_STATUS_RETRIEVE_REPORT) {
+        view_.SetPaneText(3, retrieveReport);
         return;
     }
     std::string text = LoadString(id);

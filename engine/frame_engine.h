@@ -56,9 +56,10 @@ struct MailOperations {
     // The fetch for viewing, on the worker thread: -1 failed, -2 the mail is
     // no longer on the server, anything else success.
     std::function<int(OperationContext&)> fetchForView;
-    // The retrieval for saving or dragging, on the user-interface thread:
-    // -1 when stopped or failed, anything else success.
-    std::function<int(OperationContext&)> retrieveSelected;
+    // The retrieval for saving or dragging, on the user-interface thread,
+    // with the progress dialog open: -1 when failed, -2 when stopped,
+    // anything else success.
+    std::function<int(OperationContext&, ProgressHooks*)> retrieveSelected;
 };
 
 class FrameEngine : private MessageHandler, public SessionHost {
@@ -138,6 +139,9 @@ public:
     std::atomic<std::int32_t> exitPending{0};
     std::atomic<std::int32_t> retrieveDone{0};
     std::atomic<std::int32_t> retrieveFailed{0};
+    // Set by the retrieval when not every mail was saved: the closing status
+    // of kind 4 instead of "ﾒｯｾｰｼﾞの受信が完了しました。" (CP932).
+    std::string retrieveReport;
     MailRequest request{};
 
     // The handlers of the frame's messages.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mail/fetch_viewer.h"
+#include "mail/retrieve_selected.h"
 
 namespace wp {
 
@@ -25,11 +26,7 @@ public:
 };
 
 // The receive progress dialog of operation kind 4.
-class ProgressHooks {
-public:
-    virtual ~ProgressHooks() = default;
-    virtual void AddBytes(int count) = 0;
-};
+using ProgressHooks = RetrieveProgress;
 
 class FrameView {
 public:
@@ -63,6 +60,16 @@ public:
     // The viewer and the progress dialog while they exist; nullptr otherwise.
     virtual ViewerHooks* Viewer() { return nullptr; }
     virtual ProgressHooks* ProgressDialog() { return nullptr; }
+    // Opens the receive progress dialog for messages 0 to lastIndex and a
+    // selection of `figure` in `unit` (the last selection summary); the
+    // frame cannot be used while it is open. nullptr when it cannot be
+    // shown: the retrieval then runs without it.
+    virtual ProgressHooks* OpenProgressDialog(int lastIndex, int unit, int figure) {
+        (void)lastIndex, (void)unit, (void)figure;
+        return nullptr;
+    }
+    // Closes it (the frame is usable again); nothing when none is open.
+    virtual void CloseProgressDialog() {}
 };
 
 }  // namespace wp

@@ -64,4 +64,11 @@ inline constexpr int IDS_STATUS_DELETE_NOT_DONE = 10962;
 // The login runs over TLS (POP3S or STLS).
 inline constexpr int IDS_STATUS_LOGGED_IN_ENCRYPTED = 10970;
 
+// Saving mails: the closing status when not every mail was saved (the text
+// is the retrieval's own), and its reports.
+inline constexpr int IDS_STATUS_RETRIEVE_REPORT = 10980;
+inline constexpr int IDS_SAVE_NOT_ON_SERVER = 10981;
+inline constexpr int IDS_SAVE_NOT_WRITTEN = 10982;
+inline constexpr int IDS_SAVE_NOT_SAVED_BOX = 10983;
+
 }  // namespace wp

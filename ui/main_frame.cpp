@@ -139,6 +139,8 @@ CMainFrame::CMainFrame(std::string dataFolder, Profile& profile, Prompt* prompt)
                                [this] { return profile_.GetInt("Mail", "Encode", -1); });
     };
 
+    InstallRetrieval();
+
     document_.OnNewDocument();
     RestorePlacement();
     UpdatePaneWidths();
@@ -183,6 +185,8 @@ void CMainFrame::CreateListView() {
         }
     });
     connect(list_, &CTarnpostView::accountSelectorRequested, this, [this] { OnAccountSelect(); });
+    connect(list_, &CTarnpostView::selectionStateChanged, this,
+            [this] { Action(ID_MAIL_SAVE)->setEnabled(list_->IsCommandEnabled(ID_MAIL_SAVE)); });
     // A double click opens the row, as users expect of a mail list.
     connect(list_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid()) {
@@ -247,7 +251,7 @@ void CMainFrame::CreateMenus() {
     help->addAction(MakeAction(ID_APP_ABOUT, "レンポストのﾊﾞｰｼﾞｮﾝ情報(&A)..."));
 
     // The commands this window has no handler for stay off.
-    for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_MAIL_SAVE}) {
+    for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE}) {
         actions_[id]->setEnabled(false);
     }
 
@@ -260,6 +264,7 @@ void CMainFrame::CreateMenus() {
     connect(Action(ID_ACCOUNT_SETTINGS), &QAction::triggered, this, [this] { OnAccountSettings(); });
     connect(Action(ID_HELP_INDEX), &QAction::triggered, this, [this] { OnHelp(); });
     connect(Action(ID_APP_ABOUT), &QAction::triggered, this, [this] { OnAbout(); });
+    connect(Action(ID_MAIL_SAVE), &QAction::triggered, this, [this] { OnSaveSelected(); });
 
     toolBarShown->setCheckable(true);
     toolBarShown->setChecked(true);
@@ -408,6 +413,7 @@ void CMainFrame::UpdateCommandUi() {
     Action(ID_MAIL_RECEIVE)->setText(receiving ? Text("ﾒｰﾙ受信中断(&R)\tF5") : Text("ﾒｰﾙ受信(&R)\tF5"));
     Action(ID_CLEAR_CACHE)->setEnabled(!receiving);
     Action(ID_MAIL_VIEW)->setEnabled(static_cast<bool>(viewerFactory_));
+    Action(ID_MAIL_SAVE)->setEnabled(list_ != nullptr && list_->IsCommandEnabled(ID_MAIL_SAVE));
 }
 
 bool CMainFrame::event(QEvent* event) {

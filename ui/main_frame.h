@@ -12,12 +12,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "accounts/widgets/account_frame.h"
 #include "engine/frame_engine.h"
 #include "engine/frame_view.h"
 #include "mail/mail_entry.h"
+#include "mail/retrieve_selected.h"
 #include "ui/tarnpost_doc.h"
 
 class QAction;
@@ -31,6 +33,7 @@ class CAccountList;
 class Profile;
 class CAccountBar;
 class CTarnpostView;
+class CRecvProgressDlg;
 class StatusPanes;
 struct MailEntry;
 
@@ -86,6 +89,11 @@ public:
     void OnHelp();
     void OnExit();
     void OnAbout();
+    // Command 32791: asks for a folder and saves the selected mails there.
+    void OnSaveSelected();
+    // The drop of a drag from the list: the selected mails into `folder`
+    // under the names the list offered. True when the drop may go ahead.
+    bool RetrieveForDrop(const std::string& folder);
     // The menu and toolbar states that follow the operation state.
     void UpdateCommandUi();
 
@@ -101,6 +109,18 @@ public:
     // unless another is set; none turns the view command off.
     using ViewerFactory = std::function<FrameViewer*(CMainFrame& frame)>;
     void SetViewerFactory(ViewerFactory factory);
+
+    // Asks for the folder of the save command, starting in `start`: the
+    // chosen path (UTF-8), or nullopt when none was confirmed. The folder
+    // chooser unless another is set.
+    using FolderAsker = std::function<std::optional<std::string>(const std::string& start)>;
+    void SetFolderAsker(FolderAsker asker) { folderAsker_ = std::move(asker); }
+    // What the last save or drop did.
+    const RetrieveRun& LastRetrieve() const { return lastRun_; }
+    // The receive progress dialog while it is open.
+    CRecvProgressDlg* ProgressWindow() const { return progressDlg_; }
+    // Runs once the progress dialog is open (tests act while it shows).
+    std::function<void(CRecvProgressDlg&)> onProgressOpen;
 
     // ---- what the window shows (tests and the parts that plug in)
     QAction* Action(int id) const;
@@ -129,6 +149,9 @@ public:
     void CloseWindow() override;
     MailList& List() override;
     ViewerHooks* Viewer() override { return viewer_; }
+    ProgressHooks* ProgressDialog() override;
+    ProgressHooks* OpenProgressDialog(int lastIndex, int unit, int figure) override;
+    void CloseProgressDialog() override;
 
     // ---- AccountFrame
     CAccountList& Accounts() override { return *accounts_; }
@@ -158,6 +181,7 @@ private:
     void UpdatePaneWidths();
     void UpdateTitle();
     void OpenEntry(MailEntry* entry);
+    void InstallRetrieval();
     void Step(MailEntry* entry, int direction);
 
     std::string dataFolder_;
@@ -187,6 +211,15 @@ private:
 
     // The account settings dialog while it is open; it deletes itself.
     QPointer<CAccountDlg> accountDlg_;
+
+    // Saving: 1 after the save command chose a folder, 0 after a drop.
+    std::int32_t saveToFolder = 0;
+    // Where the retrieval writes (ends with "/").
+    std::string saveFolder_;
+    std::string dropFolder_;
+    RetrieveRun lastRun_;
+    FolderAsker folderAsker_;
+    CRecvProgressDlg* progressDlg_ = nullptr;
 
     // The exit has been carried out: the next close is final.
     bool closingForGood_ = false;

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDrag>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -19,11 +20,13 @@
 #include "decode/jis_sjis.h"
 #include "engine/frame_engine.h"
 #include "mail/memory_list.h"
+#include "mail/retrieve_selected.h"
 #include "platform/messages.h"
 #include "platform/profile.h"
 #include "platform/strings.h"
 #include "platform/text.h"
 #include "ui/images.h"
+#include "ui/list_drag.h"
 
 namespace wp {
 
@@ -919,13 +922,75 @@ void CTarnpostView::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void CTarnpostView::mousePressEvent(QMouseEvent* event) {
+    dragArmed_ = false;
     if (event->button() == Qt::LeftButton) {
         const QModelIndex index = indexAt(event->position().toPoint());
         if (index.isValid() && index.column() == kColumnMark) {
             ToggleMark(index.row());
+        } else if (index.isValid()) {
+            dragArmed_ = true;
+            dragStart_ = event->position().toPoint();
         }
     }
     QTreeView::mousePressEvent(event);
+}
+
+// ------------------------------------------------------------ drag
+
+void CTarnpostView::mouseMoveEvent(QMouseEvent* event) {
+    if (dragArmed_ && (event->buttons() & Qt::LeftButton) &&
+        (event->position().toPoint() - dragStart_).manhattanLength() >= QApplication::startDragDistance()) {
+        dragArmed_ = false;
+        RunDrag();
+        return;
+    }
+    QTreeView::mouseMoveEvent(event);
+}
+
+void CTarnpostView::mouseReleaseEvent(QMouseEvent* event) {
+    dragArmed_ = false;
+    QTreeView::mouseReleaseEvent(event);
+}
+
+std::unique_ptr<MailDragData> CTarnpostView::MakeDragData() {
+    if (!dropRetrieval) {
+        return nullptr;
+    }
+    NameSelectedRows(*this, fileNames, std::string());
+    if (fileNames.Empty()) {
+        return nullptr;
+    }
+    std::string folder = MakeDragFolder();
+    if (folder.empty()) {
+        fileNames.Clear();
+        return nullptr;
+    }
+    std::vector<std::string> files;
+    for (int row = 0; row < RowCount(); ++row) {
+        if (IsSelected(row)) {
+            if (const std::string* name = fileNames.Find(RowEntry(row))) {
+                files.push_back(DiskFileName(*name));
+            }
+        }
+    }
+    auto retrieval = dropRetrieval;
+    return std::make_unique<MailDragData>(folder, std::move(files),
+                                          [retrieval, folder] { return retrieval(folder); });
+}
+
+void CTarnpostView::RunDrag() {
+    std::unique_ptr<MailDragData> offered = MakeDragData();
+    if (!offered) {
+        return;
+    }
+    const std::string folder = offered->Folder();
+    const std::vector<std::string> files = offered->Files();
+    auto* drag = new QDrag(this);
+    drag->setMimeData(offered.release());
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+    // The target has taken its copies by now, or never will.
+    RemoveDragFolder(folder, files);
+    fileNames.Clear();
 }
 
 // ------------------------------------------------------------ sort

@@ -15,10 +15,13 @@
 #include <QTimer>
 #include <QTreeView>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <memory>
 #include <vector>
 
 #include "mail/mail_list.h"
+#include "mail/save_names.h"
 #include "ui/command_ids.h"
 
 class QMenu;
@@ -26,6 +29,7 @@ class QMenu;
 namespace wp {
 
 class FrameEngine;
+class MailDragData;
 class Profile;
 class MessageListModel;
 
@@ -107,6 +111,18 @@ public:
     // The context menu as it would open now (tests look at it).
     std::unique_ptr<QMenu> MakeContextMenu();
 
+    // The unique file names of the selected mails for one save or one drag.
+    FileNameMap fileNames;
+    // Writes the selected mails into a drag's folder at the drop; true when
+    // the drop may go ahead. Without it no drag starts.
+    std::function<bool(const std::string& folder)> dropRetrieval;
+    // The data of a drag of the selected rows: names them, offers their
+    // files in a fresh private folder and writes them when asked. nullptr
+    // when no row is selected or no folder can be had.
+    std::unique_ptr<MailDragData> MakeDragData();
+    // Runs the drag of the selected rows, copy only; the files go afterwards.
+    void RunDrag();
+
     ListHeader* Header() const { return header_; }
     // The layout as it is saved: "ColOrder" and the widths.
     void SaveLayout();
@@ -124,6 +140,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
@@ -145,6 +163,9 @@ private:
     // acts once.
     bool keyRepeatGuard_ = false;
     int pendingVisible_ = -1;
+    // Where a left press that may start a drag happened.
+    QPoint dragStart_;
+    bool dragArmed_ = false;
 };
 
 }  // namespace wp

@@ -302,6 +302,40 @@ TEST_F(FrameEngineDovecot, KindsWithoutTheirOperationEndCleanly) {
     }
 }
 
+TEST_F(FrameEngineDovecot, ARetrievalStoppedOrFailedIsNoSuccessAndAReportClosesIt) {
+    Fill(1);
+    struct Case {
+        int result;
+        const char* report;  // set by the retrieval
+        int failed;
+        std::string status;  // UTF-8
+    };
+    const Case cases[] = {
+        {0, "", 0, StatusText(IDS_STATUS_MESSAGE_DONE)},
+        {0, "2 件のﾒｯｾｰｼﾞを保存できませんでした。", 0, "2 件のﾒｯｾｰｼﾞを保存できませんでした。"},
+        {-1, "", 1, StatusText(IDS_STATUS_RETRIEVE_STOPPED)},
+        // Stopped by the user: a drop of it must not go ahead.
+        {-2, "", 1, StatusText(IDS_STATUS_RETRIEVE_STOPPED)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        Rig rig("retrieve");
+        Select(rig.frame);
+        rig.engine.SwitchAccount("Dovecot " + user_.name());
+        rig.engine.Operations().retrieveSelected = [&](OperationContext&, ProgressHooks*) {
+            rig.engine.retrieveReport = Sjis(c.report);
+            return c.result;
+        };
+        rig.engine.StartOperation(kOperationRetrieve);
+        EXPECT_EQ(rig.engine.retrieveDone, 1) << "kind 4 runs inside the start";
+        EXPECT_EQ(rig.engine.retrieveFailed, c.failed);
+        ASSERT_TRUE(rig.WaitIdle());
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(rig.frame.statusHistory.empty());
+        EXPECT_EQ(rig.frame.statusHistory.back(), c.status);
+    }
+}
+
 TEST_F(FrameEngineDovecot, AServerClosingAKeptLoginIsNoticedAndTheNextOperationLogsInAgain) {
     Fill(2);
     Rig rig("keptlogin");
