@@ -22,10 +22,11 @@ constexpr OptionSpec kAccountAddOptions[] = {{"--server", true},
                                              {"--no-save-password", false},
                                              {"--apop", false}};
 constexpr OptionSpec kListOptions[] = {{"--password", true}};
-constexpr OptionSpec kViewOptions[] = {{"--code", true}, {"--header", false}, {"--password", true}};
+constexpr OptionSpec kViewOptions[] = {
+    {"--code", true}, {"--header", false}, {"--source", false}, {"--password", true}};
 
 constexpr CommandSpec kCommands[] = {
-    {"", "convert", "[--from auto|sjis|jis|euc] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
+    {"", "convert", "[--from auto|sjis|jis|euc|utf8] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
      RunConvert},
     {"", "headers", "FILE", {}, 1, RunHeaders},
     {"account", "add", "NAME --server HOST[:PORT] --login ID [--password PW] [--no-save-password] [--apop]",
@@ -34,7 +35,7 @@ constexpr CommandSpec kCommands[] = {
     {"account", "remove", "NAME", {}, 1, RunAccountRemove},
     {"", "list", "NAME [--password PW]", kListOptions, 1, RunList},
     {"", "cached", "NAME", {}, 1, RunCached},
-    {"", "view", "NAME INDEX [--code auto|jis|sjis|euc] [--header] [--password PW]", kViewOptions, 2,
+    {"", "view", "NAME INDEX [--code auto|jis|sjis|euc|utf8] [--header] [--source] [--password PW]", kViewOptions, 2,
      RunView},
 };
 

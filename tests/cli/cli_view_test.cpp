@@ -91,7 +91,7 @@ TEST_F(CliViewDovecot, BadArgumentsAreRefusedWithSixtyFour) {
         {{"view", "受信箱", "0"}, "INDEX"},
         {{"view", "受信箱", "abc"}, "INDEX"},
         {{"view", "受信箱", "-1"}, "-1"},
-        {{"view", "受信箱", "1", "--code", "utf8"}, "--code"},
+        {{"view", "受信箱", "1", "--code", "utf16"}, "--code"},
         {{"view", "受信箱"}, "引数"},
     };
     for (const auto& c : cases) {
