@@ -84,6 +84,16 @@ void AccountRecord::TerminateFields() {
     server[kServerMax] = '\0';
 }
 
+std::array<std::uint8_t, 32> AccountRecord::PinnedCert() const {
+    std::array<std::uint8_t, 32> print{};
+    std::memcpy(print.data(), pinnedCert, print.size());
+    return print;
+}
+
+void AccountRecord::SetPinnedCert(const std::array<std::uint8_t, 32>& print) {
+    std::memcpy(pinnedCert, print.data(), print.size());
+}
+
 std::string_view AccountInfo::Password() const {
     return FieldText(password, kPasswordMax);
 }
@@ -98,7 +108,7 @@ AccountBytes EncodeAccountRecord(const AccountRecord& record) {
     PutLe32(bytes.data() + offsetof(AccountRecord, number), record.number);
     PutLe32(bytes.data() + offsetof(AccountRecord, savePassword), record.savePassword);
     PutLe32(bytes.data() + offsetof(AccountRecord, useApop), record.useApop);
-    PutLe32(bytes.data() + offsetof(AccountRecord, reserved1), record.reserved1);
+    PutLe32(bytes.data() + offsetof(AccountRecord, tlsMode), record.tlsMode);
     return bytes;
 }
 
@@ -108,7 +118,7 @@ AccountRecord DecodeAccountRecord(std::span<const std::uint8_t, kAccountRecordSi
     record.number = GetLe32(bytes.data() + offsetof(AccountRecord, number));
     record.savePassword = GetLe32(bytes.data() + offsetof(AccountRecord, savePassword));
     record.useApop = GetLe32(bytes.data() + offsetof(AccountRecord, useApop));
-    record.reserved1 = GetLe32(bytes.data() + offsetof(AccountRecord, reserved1));
+    record.tlsMode = GetLe32(bytes.data() + offsetof(AccountRecord, tlsMode));
     return record;
 }
 

@@ -29,8 +29,9 @@ struct AccountRecord {
     char padding1[1] = {};
     std::int32_t savePassword = 0;  // 1: the password is kept in the profile
     std::int32_t useApop = 0;       // 1: APOP, else USER/PASS
-    std::int32_t reserved1 = 0;
-    char reserved2[257] = {};
+    std::int32_t tlsMode = 0;           // 0 none, 1 STLS, 2 TLS from the first byte
+    std::uint8_t pinnedCert[32] = {};  // SHA-256 of a certificate the user trusts; zero: none
+    char reserved2[225] = {};
     char padding2[3] = {};
 
     std::string_view Name() const;
@@ -40,6 +41,9 @@ struct AccountRecord {
     bool SavesPassword() const { return savePassword == 1; }
     bool UsesApop() const { return useApop != 0; }
     int Number() const { return number; }
+    // The protection as stored: anything but 1 or 2 (every older file) is none.
+    std::int32_t TlsModeValue() const { return tlsMode == 1 || tlsMode == 2 ? tlsMode : 0; }
+    std::array<std::uint8_t, 32> PinnedCert() const;
 
     // Bounded copies: longer text is cut at the field's limit, never inside a
     // double-byte character, and the rest of the field is zeroed.
@@ -48,6 +52,8 @@ struct AccountRecord {
     void SetServer(std::string_view text);
     void SetSavePassword(bool on) { savePassword = on ? 1 : 0; }
     void SetUseApop(bool on) { useApop = on ? 1 : 0; }
+    void SetTlsModeValue(std::int32_t mode) { tlsMode = mode == 1 || mode == 2 ? mode : 0; }
+    void SetPinnedCert(const std::array<std::uint8_t, 32>& print);
 
     // Puts a terminator at each text field's limit, so that a record read
     // from a damaged file can be used as text safely.
@@ -64,8 +70,9 @@ static_assert(offsetof(AccountRecord, loginId) == 261);
 static_assert(offsetof(AccountRecord, server) == 312);
 static_assert(offsetof(AccountRecord, savePassword) == 364);
 static_assert(offsetof(AccountRecord, useApop) == 368);
-static_assert(offsetof(AccountRecord, reserved1) == 372);
-static_assert(offsetof(AccountRecord, reserved2) == 376);
+static_assert(offsetof(AccountRecord, tlsMode) == 372);
+static_assert(offsetof(AccountRecord, pinnedCert) == 376);
+static_assert(offsetof(AccountRecord, reserved2) == 408);
 
 using AccountBytes = std::array<std::uint8_t, kAccountRecordSize>;
 

@@ -7,6 +7,7 @@
 #include "accounts/account_rules.h"
 #include "cli/commands.h"
 #include "cli/terminal.h"
+#include "net/tls_channel.h"
 #include "platform/profile.h"
 #include "platform/string_table.h"
 
@@ -39,6 +40,26 @@ int RunAccountAdd(CommandContext& context) {
         throw UsageError{"--password と --no-save-password は一緒に指定できません"};
     }
     const std::string password = Cp932Argument("--password", context.Option("--password"), kPasswordMax);
+    TlsMode tls = TlsMode::kNone;
+    if (auto mode = context.args.Value("--tls")) {
+        if (*mode == "starttls") {
+            tls = TlsMode::kStartTls;
+        } else if (*mode == "tls") {
+            tls = TlsMode::kTls;
+        } else if (*mode != "none") {
+            throw UsageError{"--tls には none、starttls、tls のどれかを指定してください: " + std::string(*mode)};
+        }
+    }
+    Fingerprint pinned{};
+    if (auto hex = context.args.Value("--trust-fingerprint")) {
+        if (tls == TlsMode::kNone) {
+            throw UsageError{"--trust-fingerprint は --tls starttls か --tls tls と一緒に指定してください"};
+        }
+        if (!ParseFingerprint(*hex, &pinned)) {
+            throw UsageError{"--trust-fingerprint には SHA-256 の指紋を 16 進 64 桁で指定してください（: 区切りも可）: " +
+                             std::string(*hex)};
+        }
+    }
 
     Profile profile;
     CAccountList accounts(false, context.DataFolder(), profile);
@@ -56,6 +77,8 @@ int RunAccountAdd(CommandContext& context) {
     record.SetServer(server);
     record.SetSavePassword(savePassword);
     record.SetUseApop(context.args.Has("--apop"));
+    record.SetTlsModeValue(static_cast<std::int32_t>(tls));
+    record.SetPinnedCert(pinned);
     if (!accounts.SaveAccount(record, password)) {
         Complain("アカウントを保存できませんでした: " + accounts.Path());
         return kExitFailed;
@@ -77,7 +100,8 @@ int RunAccountList(CommandContext& context) {
             continue;
         }
         PrintLine(TerminalText(account->Name()) + "\t" + TerminalText(account->Server()) + "\t" +
-                  TerminalText(account->LoginId()) + "\t" + (account->UsesApop() ? "apop" : "user"));
+                  TerminalText(account->LoginId()) + "\t" + (account->UsesApop() ? "apop" : "user") + "\t" +
+                  TlsModeName(TlsModeFromStored(account->TlsModeValue())));
     }
     return kExitOk;
 }

@@ -20,7 +20,9 @@ constexpr OptionSpec kAccountAddOptions[] = {{"--server", true},
                                              {"--login", true},
                                              {"--password", true},
                                              {"--no-save-password", false},
-                                             {"--apop", false}};
+                                             {"--apop", false},
+                                             {"--tls", true},
+                                             {"--trust-fingerprint", true}};
 constexpr OptionSpec kListOptions[] = {{"--password", true}};
 constexpr OptionSpec kViewOptions[] = {
     {"--code", true}, {"--header", false}, {"--source", false}, {"--password", true}};
@@ -29,7 +31,9 @@ constexpr CommandSpec kCommands[] = {
     {"", "convert", "[--from auto|sjis|jis|euc|utf8] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
      RunConvert},
     {"", "headers", "FILE", {}, 1, RunHeaders},
-    {"account", "add", "NAME --server HOST[:PORT] --login ID [--password PW] [--no-save-password] [--apop]",
+    {"account", "add",
+     "NAME --server HOST[:PORT] --login ID [--password PW] [--no-save-password] [--apop] "
+     "[--tls none|starttls|tls] [--trust-fingerprint HEX]",
      kAccountAddOptions, 1, RunAccountAdd},
     {"account", "list", "", {}, 0, RunAccountList},
     {"account", "remove", "NAME", {}, 1, RunAccountRemove},

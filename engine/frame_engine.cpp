@@ -6,6 +6,8 @@
 
 #include "accounts/account_info.h"
 #include "accounts/account_list.h"
+#include "accounts/account_rules.h"
+#include "platform/profile.h"
 #include "decode/date_size_text.h"
 #include "mail/mailbox_files.h"
 #include "mail/run_listing.h"
@@ -97,7 +99,16 @@ bool FrameEngine::LaunchWorker(int kind) {
     requestServer_ = std::string(account->Server());
     // Only an account that AccData.dat holds can be found gone later.
     requestListed_ = AccountListed(dataFolder_, request.accountName, requestServer_);
+    requestSecurity_.mode = TlsModeFromStored(account->TlsModeValue());
+    requestSecurity_.pin = account->PinnedCert();
+    if (auto it = trusted_.find({request.accountName, requestServer_}); it != trusted_.end()) {
+        requestSecurity_.pin = it->second;
+    }
+    if (requestSecurity_.mode == TlsMode::kTls && requestServer_.find(':') == std::string::npos) {
+        request.port = 995;  // POP3S's own port when the user typed none
+    }
     session_.SetLogin(request.host, request.port, request.loginId, request.password, request.useApop);
+    session_.SetSecurity(requestSecurity_.mode, requestSecurity_.pin);
     if (!mailbox_) {
         mailbox_ = std::make_unique<CMailboxFiles>(request.accountName, dataFolder_);
         ++mailboxGeneration_;
@@ -169,7 +180,7 @@ void FrameEngine::CheckAccountChanged() {
     // The kept connection was logged in for other account data: it must not
     // serve this request. (Comparing the bar with a request that was just
     // filled from it would never find a difference.)
-    if (!SameLogin(liveLogin_, request)) {
+    if (!SameLogin(liveLogin_, request) || !(liveSecurity_ == requestSecurity_)) {
         session_.Quit(true);
         sessionAlive = 0;
     }
@@ -235,6 +246,63 @@ void FrameEngine::ShowLoginRefused() {
     AskFromWorker(box);
 }
 
+int FrameEngine::LoginWithTrust() {
+    int code = session_.Login();
+    if (code == kLoginCertRefused && OfferTrust()) {
+        session_.SetSecurity(requestSecurity_.mode, requestSecurity_.pin);
+        code = session_.Login();
+    }
+    return code;
+}
+
+// On the worker: the refused certificate, its reason and fingerprint, put to
+// the user; a yes pins it with the account in AccData.dat (and for this run
+// whatever the file allows).
+bool FrameEngine::OfferTrust() {
+    const Fingerprint print = session_.RefusedFingerprint();
+    if (IsEmptyFingerprint(print)) {
+        return false;
+    }
+    PromptRequest box;
+    box.text = session_.DetailText() + Sjis("\n\nこの証明書をこのアカウントで信頼して接続しますか？");
+    box.caption = Sjis("証明書の確認");
+    box.buttons = PromptButtons::YesNo;
+    box.icon = PromptIcon::Exclamation;
+    box.defaultAnswer = PromptAnswer::No;
+    PromptAnswer answer = PromptAnswer::No;
+    bool stored = false;
+    RunOnUiThread([&] {
+        if (closing_) {
+            return;
+        }
+        answer = prompt_.Ask(box);
+        if (answer != PromptAnswer::Yes) {
+            return;
+        }
+        trusted_[{request.accountName, requestServer_}] = print;
+        Profile profile;
+        CAccountList store(false, dataFolder_, profile);
+        int number = store.Writable() ? FindAccount(store, request.accountName) : 0;
+        AccountInfo* account = number != 0 ? store.Lookup(number) : nullptr;
+        if (account != nullptr && account->Server() == requestServer_) {
+            account->SetPinnedCert(print);
+            stored = store.SaveAccount(*account);
+        }
+    });
+    if (answer != PromptAnswer::Yes) {
+        return false;
+    }
+    requestSecurity_.pin = print;
+    if (!stored) {
+        PromptRequest note;
+        note.text = Sjis("証明書の信頼をアカウントに保存できませんでした。この実行の間だけ信頼します。");
+        note.caption = Sjis("証明書の確認");
+        note.icon = PromptIcon::Exclamation;
+        AskFromWorker(note);
+    }
+    return true;
+}
+
 int FrameEngine::LoginWorker(int doneCode) {
     session_.SetIdleWatch(false);
     CheckAccountChanged();
@@ -244,10 +312,11 @@ int FrameEngine::LoginWorker(int doneCode) {
         sessionAlive = 1;
         ok = 1;
     } else {
-        int code = session_.Login();
+        int code = LoginWithTrust();
         if (code == kLoginOk) {
             sessionAlive = 1;
             liveLogin_ = request;
+            liveSecurity_ = requestSecurity_;
             ok = 1;
         } else if (code >= kLoginUserRefused && code <= kLoginNoApop) {
             ShowLoginRefused();
@@ -289,9 +358,10 @@ int FrameEngine::ViewWorker(FrameEngine* frame) {
     bool loggedIn = f.CheckConnection();
     if (!loggedIn) {
         viewer([](ViewerHooks& v) { v.SetStatusText(LoadString(IDS_STATUS_LOGGING_IN)); });
-        int code = f.session_.Login();
+        int code = f.LoginWithTrust();
         if (code == kLoginOk) {
             f.liveLogin_ = f.request;
+            f.liveSecurity_ = f.requestSecurity_;
             loggedIn = true;
         } else {
             viewer([](ViewerHooks& v) { v.PostClose(); });
@@ -339,9 +409,10 @@ bool FrameEngine::RetrieveAndSave() {
     bool success = false;
     bool loggedIn = CheckConnection();
     if (!loggedIn) {
-        int code = session_.Login();
+        int code = LoginWithTrust();
         if (code == kLoginOk) {
             liveLogin_ = request;
+            liveSecurity_ = requestSecurity_;
             loggedIn = true;
         } else if (code >= kLoginUserRefused && code <= kLoginNoApop) {
             ShowLoginRefused();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -157,6 +158,10 @@ private:
     void CarryOutExit();
     void JoinWorker();
     void ShowLoginRefused();
+    // Logs in; a certificate the session refused is offered to the user, and
+    // once trusted it is pinned with the account and the login runs again.
+    int LoginWithTrust();
+    bool OfferTrust();
     void NotAvailable();
 
     LResult HandleMessage(std::uint32_t msg, WParam wParam, LParam lParam) override;
@@ -189,6 +194,16 @@ private:
     // What the kept connection logged in with; a new request for anything
     // else must not reuse it.
     MailRequest liveLogin_{};
+    // The protection of the request and of the kept connection, and the
+    // certificates trusted in this run (by account name and server text).
+    struct Security {
+        TlsMode mode = TlsMode::kNone;
+        Fingerprint pin{};
+        bool operator==(const Security&) const = default;
+    };
+    Security requestSecurity_;
+    Security liveSecurity_;
+    std::map<std::pair<std::string, std::string>, Fingerprint> trusted_;
     // The selected account's server text when the request was filled.
     std::string requestServer_;
     bool requestListed_ = false;

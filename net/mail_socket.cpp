@@ -224,6 +224,12 @@ int CMailSocket::PollEvents(int s, SocketEvent* event, NetworkEvents* record) {
         return -1;
     }
     NetworkEvents found;
+    if (Encrypted() && PollTls(event, &found)) {
+        if (record != nullptr) {
+            *record = found;
+        }
+        return static_cast<int>(found.networkEvents);
+    }
     short wanted = 0;
     if (event->mask & (FD_READ | FD_CLOSE | FD_ACCEPT)) {
         wanted |= POLLIN;
@@ -309,6 +315,9 @@ void CMailSocket::StopAsync() {
 }
 
 int CMailSocket::Receive(int s) {
+    if (Encrypted() && (s == 0 || s == sock)) {
+        return ReceiveTls();
+    }
     int fd = Fd(s);
     int total = 0;
     int lastErrno = 0;
@@ -346,6 +355,9 @@ int CMailSocket::Send(const char* data, int length, int flags) {
         lastError = WSAENOTSOCK;
         return 0;
     }
+    if (Encrypted()) {
+        return SendTls(data, length);
+    }
     int sent = 0;
     int lastErrno = 0;
     while (sent < length) {
@@ -378,6 +390,11 @@ int CMailSocket::Send(const char* data, int length, int flags) {
 
 void CMailSocket::Close() {
     StopAsync();
+    if (tls_) {
+        tls_->Shutdown();
+        tls_.reset();
+    }
+    tlsClosed_ = false;
     if (sock >= 0) {
         shutdown(sock, SHUT_RDWR);
         ::close(sock);

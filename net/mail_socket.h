@@ -3,6 +3,7 @@
 // Windows Sockets error numbers, event objects polled without blocking, and
 // window notifications while the socket is idle.
 
+#include "net/tls_channel.h"
 #include "platform/messages.h"
 #include "platform/winsock.h"
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace wp {
 
@@ -78,13 +80,29 @@ public:
     // hold the program for ever.
     std::chrono::milliseconds sendWaitLimit{60000};
 
+    // TLS on the connected socket. Once the handshake is done, Receive, Send
+    // and PollEvents go through it and their callers see plain text.
+    bool BeginTls(const std::string& serverName);
+    // One step of the handshake, waiting at most a millisecond for the
+    // socket: 1 done, 0 not yet, -1 failed (lastError and TlsErrorText say why).
+    int ContinueTls();
+    TlsChannel* Tls() { return tls_.get(); }
+    bool Encrypted() const { return tls_ != nullptr && tls_->Established(); }
+    const std::string& TlsErrorText() const { return tlsError_; }
+
 private:
     int Fd(int s) const { return s != 0 ? s : sock; }
     void StopAsync();
+    bool PollTls(SocketEvent* event, NetworkEvents* found);
+    int ReceiveTls();
+    int SendTls(const char* data, int length);
 
     bool connectPending_ = false;  // a non-blocking connect whose outcome is not reported yet
     bool listening_ = false;
     std::unique_ptr<AsyncWatch> async_;
+    std::unique_ptr<TlsChannel> tls_;
+    bool tlsClosed_ = false;  // the peer's close_notify was read
+    std::string tlsError_;
 };
 
 }  // namespace wp

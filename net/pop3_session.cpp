@@ -164,6 +164,7 @@ int CPop3Session::Login() {
     loggedIn = 0;
     quitDue_ = false;
     detailText_.clear();
+    refusedCert_ = {};
     int result = kLoginFailed;
     char line[300];
     int n = 0;
@@ -229,6 +230,10 @@ int CPop3Session::Login() {
         }
     }
 
+    if (tlsMode == TlsMode::kTls && !SecureChannel(&result)) {
+        goto end;
+    }
+
     // The greeting.
     if (Command(nullptr, 0, nullptr) == 0) {
         goto end;
@@ -236,6 +241,9 @@ int CPop3Session::Login() {
     loggedIn = 1;
     DispatchPendingMessages();
     quitDue_ = true;
+    if (tlsMode == TlsMode::kStartTls && !StartTls(&result)) {
+        goto end;
+    }
     PostStatus(IDS_STATUS_LOGGING_IN);
 
     if (useApop == 1) {
@@ -290,6 +298,9 @@ int CPop3Session::Login() {
     DispatchPendingMessages();
     if (!cancel) {
         result = kLoginOk;
+        if (Encrypted()) {
+            PostStatus(IDS_STATUS_LOGGED_IN_ENCRYPTED);
+        }
     }
 
 end:
@@ -333,6 +344,8 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                     StartsWithUpper(text, length, "RETR") || StartsWithUpper(text, length, "TOP") ||
                     (StartsWithUpper(text, length, "UIDL") && !StartsWithUpper(text, length, "UIDL "));
     }
+    // CAPA is read like TOP: its lines go to the capture hook.
+    multiLine = multiLine || (text != nullptr && StartsWithUpper(text, length, "CAPA"));
     if (multiLine) {
         if (StartsWithUpper(text, length, "LIST") || StartsWithUpper(text, length, "UIDL")) {
             (StartsWithUpper(text, length, "LIST") ? listing : uidlListing) = true;
@@ -341,7 +354,7 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                 // A file that cannot be opened loses the reply's content, not the result.
                 listFile = std::fopen(path.c_str(), "wb");
             }
-        } else if (StartsWithUpper(text, length, "TOP")) {
+        } else if (StartsWithUpper(text, length, "TOP") || StartsWithUpper(text, length, "CAPA")) {
             topping = true;
         } else {
             retrieving = true;

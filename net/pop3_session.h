@@ -22,6 +22,7 @@ inline constexpr int kLoginFailed = 0;     // connection failed or cancelled
 inline constexpr int kLoginUserRefused = 2;
 inline constexpr int kLoginPassRefused = 3;
 inline constexpr int kLoginNoApop = 4;     // APOP asked for, greeting without timestamp
+inline constexpr int kLoginCertRefused = 5;  // the server's certificate was not accepted
 
 
 class CPop3Session : private MessageHandler {
@@ -52,6 +53,15 @@ public:
     // Fills the login block (bounded copies; over-long values are cut).
     void SetLogin(const char* hostText, std::uint16_t portNumber, const char* login, const char* pass,
                   std::int32_t apop);
+
+    // How the connection is protected, and the certificate the user chose to
+    // trust for this account (all zero: none).
+    void SetSecurity(TlsMode mode, const Fingerprint& pinned);
+    TlsMode tlsMode = TlsMode::kNone;
+    Fingerprint pinnedCert{};
+    // After kLoginCertRefused: the certificate the server showed.
+    const Fingerprint& RefusedFingerprint() const { return refusedCert_; }
+    bool Encrypted() const { return socket_.Encrypted(); }
 
     std::atomic<std::int32_t> busy{0};
     std::int32_t bytesReceived = 0;
@@ -88,6 +98,8 @@ private:
     void ReleaseEvent();
     void TransportFailure(int stageTextId);
     bool SendQuitIfDue();
+    bool SecureChannel(int* result);
+    bool StartTls(int* result);
 
     CMailSocket& socket_;
     Window* ownerWnd_ = nullptr;
@@ -96,6 +108,7 @@ private:
     SocketEvent* event_ = nullptr;
     bool quitDue_ = false;
     std::string detailText_;
+    Fingerprint refusedCert_{};
 };
 
 }  // namespace wp

@@ -53,5 +53,7 @@ inline constexpr int IDS_ACCOUNTS_BUSY = 10951;
 inline constexpr int IDS_ACCOUNT_IN_USE = 10952;
 // The account changed or went while its operation ran: nothing was kept.
 inline constexpr int IDS_ACCOUNT_GONE = 10953;
+// The login runs over TLS (POP3S or STLS).
+inline constexpr int IDS_STATUS_LOGGED_IN_ENCRYPTED = 10970;
 
 }  // namespace wp

@@ -1,6 +1,7 @@
 #include "accounts/widgets/account_dialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
@@ -51,7 +52,7 @@ struct HelpPair {
 };
 constexpr HelpPair kHelpIds[] = {
     {1009, 1000}, {1011, 1001}, {1012, 1002}, {1013, 1003}, {1010, 1004}, {1014, 1005}, {1018, 1006},
-    {1015, 1007}, {1017, 1008}, {1016, 1009}, {1, 1010},    {3, 1011},    {2, 28444},   {0, 0},
+    {1015, 1007}, {1017, 1008}, {1016, 1009}, {1, 1010},    {3, 1011},    {2, 28444},   {1030, 1030}, {0, 0},
 };
 
 // The help files are not here; each topic has a short text of its own.
@@ -77,6 +78,13 @@ const char* HelpText(int topic) {
         case 1006:
             return "ﾁｪｯｸすると、APOPでﾛｸﾞｲﾝします。\n"
                    "ﾊﾟｽﾜｰﾄﾞをそのまま送らずにﾛｸﾞｲﾝできます。ｻｰﾊﾞｰがAPOPに対応している必要があります。";
+        case 1030:
+            return "POPｻｰﾊﾞｰとの通信を暗号化する方法です。\n"
+                   "なし: 暗号化しません (ﾊﾟｽﾜｰﾄﾞもﾒｰﾙもそのまま流れます)。\n"
+                   "STARTTLS: 通常のﾎﾟｰﾄ (既定は110) に接続してから暗号化します。"
+                   "ｻｰﾊﾞｰが対応していないときは接続しません。\n"
+                   "SSL/TLS: 最初から暗号化して接続します (ﾎﾟｰﾄ番号を入力しないときは995)。\n"
+                   "ｻｰﾊﾞｰの証明書を確認できないときは理由と指紋を表示し、信頼するかを尋ねます。";
         case 1010:
             return "入力した内容でｱｶｳﾝﾄを登録します。\n"
                    "選んだｱｶｳﾝﾄの名前を変えたときは、新しいｱｶｳﾝﾄとして登録されます。";
@@ -260,6 +268,9 @@ void CAccountDlg::BuildControls() {
     password_->setEchoMode(QLineEdit::Password);
     apop_ = new QCheckBox(Ui("APOP対応(&P)"), this);
     identify(apop_, kApopCheck, "apopCheck");
+    tls_ = new QComboBox(this);
+    identify(tls_, kTlsChoice, "tlsChoice");
+    tls_->addItems({Ui("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
     new_ = new QPushButton(Ui("新規ｱｶｳﾝﾄ(&N)"), this);
     identify(new_, kNewButton, "newButton");
     delete_ = new QPushButton(Ui("削除(&R)"), this);
@@ -278,6 +289,7 @@ void CAccountDlg::BuildControls() {
     QLabel* nameLabel = label("ｱｶｳﾝﾄ名(&A) :", name_);
     QLabel* loginIdLabel = label("ﾛｸﾞｲﾝID(&C) :", loginId_);
     QLabel* serverLabel = label("POPｻｰﾊﾞｰ(&I) :", server_);
+    QLabel* tlsLabel = label("暗号化(&E) :", tls_);
 
     Place(listLabel, du.Rect(6, 8, 44, 8));
     Place(list_, du.Rect(6, 19, 88, 143));
@@ -287,6 +299,7 @@ void CAccountDlg::BuildControls() {
     Place(savePassword_, du.Rect(104, 71, 71, 10), Anchor::Right);
     Place(password_, du.Rect(175, 70, 83, 13));
     Place(apop_, du.Rect(175, 85, 55, 10));
+    Place(tls_, du.Rect(150, 100, 108, 13));
     Place(new_, du.Rect(6, 167, 54, 16));
     Place(delete_, du.Rect(62, 167, 54, 16));
     Place(save_, du.Rect(204, 167, 54, 16));
@@ -297,7 +310,7 @@ void CAccountDlg::BuildControls() {
     separator_->setGeometry(line1019);
     // Labels sit level with their boxes, their colons against them.
     for (auto [widget, x, w] : {std::tuple{nameLabel, 107, 40}, std::tuple{loginIdLabel, 110, 37},
-                                std::tuple{serverLabel, 104, 43}}) {
+                                std::tuple{serverLabel, 104, 43}, std::tuple{tlsLabel, 104, 43}}) {
         widget->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         QRect box = widget->buddy()->geometry();
         Place(widget, QRect(du.X(x), box.top(), du.X(x + w) - du.X(x), box.height()), Anchor::Right);
@@ -309,7 +322,8 @@ void CAccountDlg::BuildControls() {
     setTabOrder(server_, savePassword_);
     setTabOrder(savePassword_, password_);
     setTabOrder(password_, apop_);
-    setTabOrder(apop_, new_);
+    setTabOrder(apop_, tls_);
+    setTabOrder(tls_, new_);
     setTabOrder(new_, delete_);
     setTabOrder(delete_, save_);
     setTabOrder(save_, close_);
@@ -424,6 +438,7 @@ void CAccountDlg::ShowSelected() {
     password_->setEnabled(saves);
     password_->setText(saves ? Cp932ToQString(account->Password()) : QString());
     apop_->setChecked(account->UsesApop());
+    tls_->setCurrentIndex(account->TlsModeValue());
 }
 
 void CAccountDlg::NewAccount() {
@@ -435,6 +450,7 @@ void CAccountDlg::NewAccount() {
     savePassword_->setChecked(true);
     password_->setEnabled(true);
     apop_->setChecked(false);
+    tls_->setCurrentIndex(0);
     name_->setFocus();
 }
 
@@ -536,6 +552,12 @@ void CAccountDlg::SaveAccount() {
         }
     }
 
+    // A trusted certificate stays with the account while its server does.
+    std::array<std::uint8_t, 32> pinned{};
+    if (const AccountInfo* before = target != 0 ? store_->Lookup(target) : nullptr;
+        before != nullptr && before->Server() == *server) {
+        pinned = before->PinnedCert();
+    }
     if (target != 0) {
         QSignalBlocker quiet(list_);
         delete selected;
@@ -547,6 +569,8 @@ void CAccountDlg::SaveAccount() {
     record.SetServer(*server);
     record.SetSavePassword(savesPassword);
     record.SetUseApop(apop_->isChecked());
+    record.SetTlsModeValue(tls_->currentIndex());
+    record.SetPinnedCert(pinned);
     const bool written = store_->SaveAccount(record, password);
     if (savesPassword) {
         store_->StorePassword(*name, password);

@@ -32,6 +32,7 @@
 #include <string>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLineEdit;
 class QListWidget;
@@ -62,6 +63,7 @@ public:
     static constexpr int kPasswordBox = 1014;
     static constexpr int kApopCheck = 1018;
     static constexpr int kSeparator = 1019;
+    static constexpr int kTlsChoice = 1030;  // 暗号化: なし / STARTTLS / SSL/TLS (the stored mode's order)
 
     // frame: the main window; prompt: its message boxes; dataFolder: where
     // the cache files lie (AccData.dat is in its parent); profile: where the
@@ -118,6 +120,7 @@ private:
     QCheckBox* savePassword_ = nullptr;
     QLineEdit* password_ = nullptr;
     QCheckBox* apop_ = nullptr;
+    QComboBox* tls_ = nullptr;
     QPushButton* new_ = nullptr;
     QPushButton* delete_ = nullptr;
     QPushButton* save_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -50,6 +51,43 @@ TEST(AccountRecordLayout, FieldsLieAtTheirStoredOffsets) {
     EXPECT_EQ(back.Server(), "pop.example.jp:1110");
     EXPECT_TRUE(back.SavesPassword());
     EXPECT_TRUE(back.UsesApop());
+}
+
+// The protection lives in what older files hold as reserved zeros, so every
+// existing file keeps its meaning and its size.
+TEST(AccountRecordLayout, TlsModeAndPinnedCertificateUseTheReservedBytes) {
+    AccountRecord record;
+    record.SetName("a");
+    record.SetTlsModeValue(2);
+    std::array<std::uint8_t, 32> print{};
+    for (std::size_t i = 0; i < print.size(); ++i) {
+        print[i] = static_cast<std::uint8_t>(0xA0 + i);
+    }
+    record.SetPinnedCert(print);
+    AccountBytes bytes = EncodeAccountRecord(record);
+    EXPECT_EQ(Le32At(bytes, 372), 2);
+    for (std::size_t i = 0; i < print.size(); ++i) {
+        ASSERT_EQ(bytes[376 + i], print[i]) << "pin byte " << i;
+    }
+    for (std::size_t i = 408; i < kAccountRecordSize; ++i) {
+        ASSERT_EQ(bytes[i], 0) << "reserved byte " << i;
+    }
+    AccountRecord back = DecodeAccountRecord(bytes);
+    EXPECT_EQ(back.TlsModeValue(), 2);
+    EXPECT_EQ(back.PinnedCert(), print);
+
+    struct Case {
+        std::int32_t stored;
+        std::int32_t read;
+    } const cases[] = {{0, 0}, {1, 1}, {2, 2}, {3, 0}, {-1, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        AccountBytes old = EncodeAccountRecord(AccountRecord{});
+        old[372] = static_cast<std::uint8_t>(c.stored);
+        old[373] = old[374] = old[375] = c.stored < 0 ? 0xFF : 0;
+        EXPECT_EQ(DecodeAccountRecord(old).TlsModeValue(), c.read);
+        EXPECT_EQ(DecodeAccountRecord(old).PinnedCert(), (std::array<std::uint8_t, 32>{}));
+    }
 }
 
 TEST(AccountRecordLayout, FreshAccountIsMinusOneAndZeros) {

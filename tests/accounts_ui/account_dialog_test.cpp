@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -333,6 +334,46 @@ TEST_F(AccountDialog, AnUnchangedNameIsSavedInItsOwnSlot) {
     EXPECT_EQ(frame_->saved.size(), 1u);
 }
 
+// The protection is saved with the account; a certificate the user trusted
+// stays while the server stays, and goes with a changed server.
+TEST_F(AccountDialog, SavesTheEncryptionAndKeepsATrustedCertificateForItsServerOnly) {
+    Seed({{.name = "a"}, {.name = "b"}});
+    std::array<std::uint8_t, 32> print{};
+    print.fill(0x5A);
+    {
+        auto store = Open(false);
+        for (int number : {1, 2}) {
+            AccountInfo* account = store->Lookup(number);
+            account->SetTlsModeValue(2);
+            account->SetPinnedCert(print);
+            ASSERT_TRUE(store->SaveAccount(*account));
+        }
+    }
+    OpenDialog();
+    auto* choice = qobject_cast<QComboBox*>(dialog_->Control(Dlg::kTlsChoice));
+    ASSERT_NE(choice, nullptr);
+    EXPECT_EQ(choice->count(), 3);
+    EXPECT_EQ(choice->itemText(0), QString::fromUtf8("なし"));
+
+    Pick("a");
+    EXPECT_EQ(choice->currentText(), "SSL/TLS");
+    choice->setCurrentIndex(1);
+    Click(Dlg::kSaveButton);
+    Pick("b");
+    Type(Dlg::kServerBox, "pop.other.example");
+    Click(Dlg::kSaveButton);
+
+    auto store = Open(true);
+    EXPECT_EQ(store->Lookup(1)->TlsModeValue(), 1);
+    EXPECT_EQ(store->Lookup(1)->PinnedCert(), print);
+    EXPECT_EQ(store->Lookup(2)->TlsModeValue(), 2);
+    EXPECT_EQ(store->Lookup(2)->PinnedCert(), (std::array<std::uint8_t, 32>{}));
+
+    // A new account starts without.
+    Click(Dlg::kNewButton);
+    EXPECT_EQ(choice->currentIndex(), 0);
+}
+
 TEST_F(AccountDialog, UncheckingThePasswordKeepsItsTextButStoresNone) {
     Seed({{.name = "a", .password = "secret"}});
     ASSERT_TRUE(profile_->HasValue(kPasswordSection, "a"));
@@ -533,6 +574,7 @@ TEST_F(AccountDialog, ControlsCarryTheirTextsOrderAndHelp) {
         {Dlg::kSavePasswordCheck, "ﾊﾟｽﾜｰﾄﾞの保存(&W) :", true},
         {Dlg::kPasswordBox, nullptr, true},
         {Dlg::kApopCheck, "APOP対応(&P)", true},
+        {Dlg::kTlsChoice, nullptr, true},
         {Dlg::kNewButton, "新規ｱｶｳﾝﾄ(&N)", false},
         {Dlg::kDeleteButton, "削除(&R)", true},
         {Dlg::kSaveButton, "登録(&U)", true},

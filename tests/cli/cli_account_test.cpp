@@ -52,8 +52,8 @@ TEST(CliAccount, AddListAndRemoveWithTheDialogsRefusals) {
          SystemText(IDS_ACCOUNT_EXISTS)},
         {{"account", "list"},
          0,
-         "ab\tpop.example.jp\ttaro\tuser\n"
-         "ｱｶｳﾝﾄ～2\tpop.example.jp:110\thanako\tapop\n",
+         "ab\tpop.example.jp\ttaro\tuser\tnone\n"
+         "ｱｶｳﾝﾄ～2\tpop.example.jp:110\thanako\tapop\tnone\n",
          ""},
         // No password saved and none given: the receive command refuses
         // before anything goes to the server.
@@ -63,12 +63,12 @@ TEST(CliAccount, AddListAndRemoveWithTheDialogsRefusals) {
         // Removal takes the exact name.
         {{"account", "remove", "AB"}, 1, "", "AB"},
         {{"account", "remove", "ab"}, 0, "", ""},
-        {{"account", "list"}, 0, "ｱｶｳﾝﾄ～2\tpop.example.jp:110\thanako\tapop\n", ""},
+        {{"account", "list"}, 0, "ｱｶｳﾝﾄ～2\tpop.example.jp:110\thanako\tapop\tnone\n", ""},
         {{"account", "add", "AB", "--server", "x", "--login", "y"}, 0, "", ""},
         {{"account", "list"},
          0,
-         "ｱｶｳﾝﾄ～2\tpop.example.jp:110\thanako\tapop\n"
-         "AB\tx\ty\tuser\n",
+         "ｱｶｳﾝﾄ～2\tpop.example.jp:110\thanako\tapop\tnone\n"
+         "AB\tx\ty\tuser\tnone\n",
          ""},
     };
     CliRunner cli;
@@ -99,7 +99,7 @@ TEST(CliAccount, WithoutADataFolderTheCurrentDirectoryHoldsTheData) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(std::filesystem::is_regular_file(cli.DataDir() + "/AccData.dat"));
     EXPECT_TRUE(std::filesystem::is_directory(cli.MailFolder()));
-    EXPECT_EQ(cli.Run({"account", "list"}).out, "here\ts\tl\tuser\n");
+    EXPECT_EQ(cli.Run({"account", "list"}).out, "here\ts\tl\tuser\tnone\n");
 }
 
 TEST(CliAccount, RemovingAnAccountRemovesItsCacheFilesOnly) {
@@ -117,7 +117,7 @@ TEST(CliAccount, RemovingAnAccountRemovesItsCacheFilesOnly) {
         EXPECT_FALSE(std::filesystem::exists(cli.MailFolder() + "/one" + ext)) << ext;
         EXPECT_TRUE(std::filesystem::exists(cli.MailFolder() + "/two" + ext)) << ext;
     }
-    EXPECT_EQ(cli.Run({"account", "list"}).out, "two\ts\tl\tuser\n");
+    EXPECT_EQ(cli.Run({"account", "list"}).out, "two\ts\tl\tuser\tnone\n");
 }
 
 // The settings dialog of a window holds AccData.dat while it is open: an
@@ -144,10 +144,10 @@ TEST(CliAccount, AccountsAreLeftAloneWhileAnotherWriterHoldsThem) {
             EXPECT_TRUE(Contains(r.err, busy)) << r.err;
         }
         // Reading needs no lock.
-        EXPECT_EQ(cli.Run({"account", "list"}).out, "kept\ts\tl\tuser\n");
+        EXPECT_EQ(cli.Run({"account", "list"}).out, "kept\ts\tl\tuser\tnone\n");
     }
     EXPECT_EQ(cli.Run({"account", "add", "new", "--server", "s", "--login", "l"}).status, 0);
-    EXPECT_EQ(cli.Run({"account", "list"}).out, "kept\ts\tl\tuser\nnew\ts\tl\tuser\n");
+    EXPECT_EQ(cli.Run({"account", "list"}).out, "kept\ts\tl\tuser\tnone\nnew\ts\tl\tuser\tnone\n");
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TEST(CliDataPlace, AccountsGoWhereTheWindowKeepsThem) {
         args.insert(args.end(), {"account", "list"});
         test::CliResult listed = cli.Run(args, false, cwd);
         EXPECT_EQ(listed.status, 0) << listed.err;
-        EXPECT_EQ(listed.out, "home\tpop.example.jp\tkana\tuser\n");
+        EXPECT_EQ(listed.out, "home\tpop.example.jp\tkana\tuser\tnone\n");
     }
 }
 
@@ -77,7 +77,7 @@ TEST(CliDataPlace, HomeFolderAndUserDataAgree) {
     ASSERT_EQ(cli.Run(kAdd, false, cli.File("home")).status, 0);
     test::CliResult listed = cli.Run({"--user-data", "account", "list"}, false, cli.File("elsewhere"));
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_EQ(listed.out, "home\tpop.example.jp\tkana\tuser\n");
+    EXPECT_EQ(listed.out, "home\tpop.example.jp\tkana\tuser\tnone\n");
 }
 
 TEST(CliDataPlace, CommandsWithoutAccountsMakeNoFolder) {

@@ -218,6 +218,9 @@ DovecotServer FindDovecot() {
         return server;
     }
     server.port = static_cast<std::uint16_t>(port_number);
+    unsigned long tls_port = std::strtoul(ReadSmallFile(server.dir + "/tls_port").c_str(), nullptr, 10);
+    server.tlsPort = tls_port <= 65535 ? static_cast<std::uint16_t>(tls_port) : 0;
+    server.caFile = server.dir + "/tls/ca.pem";
     server.uid = static_cast<uid_t>(uid);
     server.gid = static_cast<gid_t>(gid);
     if (!Connects(server.host, server.port)) {

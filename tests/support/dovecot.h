@@ -28,7 +28,9 @@ namespace wp::test {
 struct DovecotServer {
     std::string dir;  // the fixture's folder (config, logs, mail, leases)
     std::string host = "127.0.0.1";
-    std::uint16_t port = 0;
+    std::uint16_t port = 0;     // plain POP3, offering STLS
+    std::uint16_t tlsPort = 0;  // POP3S on 127.0.0.1, .2 and .3 (see dovecot-ctl)
+    std::string caFile;         // the test CA that signed the certificates
     uid_t uid = 0;  // owner of the mail files
     gid_t gid = 0;
     std::string error;  // why the server cannot be used; empty when it can
