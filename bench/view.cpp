@@ -95,8 +95,8 @@ public:
     void SetWaitCursor(bool) override {}
     void ClearAttachments() override {}
     void AddAttachment(const std::string&) override {}
-    void ShowMailText(std::string text) override {
-        shown = std::move(text);
+    void ShowMailText(wp::MailView view) override {
+        shown = std::move(view.legacy);
         body.clear();
         body.shrink_to_fit();
     }

@@ -24,12 +24,13 @@ constexpr OptionSpec kAccountAddOptions[] = {{"--server", true},
                                              {"--tls", true},
                                              {"--trust-fingerprint", true}};
 constexpr OptionSpec kListOptions[] = {{"--password", true}};
-constexpr OptionSpec kViewOptions[] = {{"--code", true}, {"--header", false}, {"--password", true}};
+constexpr OptionSpec kViewOptions[] = {
+    {"--code", true}, {"--header", false}, {"--source", false}, {"--password", true}};
 constexpr OptionSpec kDeleteOptions[] = {{"--password", true}};
 constexpr OptionSpec kSaveOptions[] = {{"--to", true}, {"--password", true}};
 
 constexpr CommandSpec kCommands[] = {
-    {"", "convert", "[--from auto|sjis|jis|euc] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
+    {"", "convert", "[--from auto|sjis|jis|euc|utf8] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
      RunConvert},
     {"", "headers", "FILE", {}, 1, RunHeaders},
     {"account", "add",
@@ -40,7 +41,7 @@ constexpr CommandSpec kCommands[] = {
     {"account", "remove", "NAME", {}, 1, RunAccountRemove},
     {"", "list", "NAME [--password PW]", kListOptions, 1, RunList},
     {"", "cached", "NAME", {}, 1, RunCached},
-    {"", "view", "NAME INDEX [--code auto|jis|sjis|euc] [--header] [--password PW]", kViewOptions, 2,
+    {"", "view", "NAME INDEX [--code auto|jis|sjis|euc|utf8] [--header] [--source] [--password PW]", kViewOptions, 2,
      RunView},
     {"", "delete", "NAME INDEX... [--password PW]", kDeleteOptions, 2, RunDelete, true},
     {"", "save", "NAME INDEX... --to DIR [--password PW]", kSaveOptions, 2, RunSave, true},

@@ -145,12 +145,12 @@ public:
     void SetWaitCursor(bool) override {}
     void ClearAttachments() override { attachments.clear(); }
     void AddAttachment(const std::string& name) override { attachments.push_back(name); }
-    void ShowMailText(std::string converted) override {
-        text = std::move(converted);
+    void ShowMailText(MailView shownView) override {
+        view = std::move(shownView);
         shown = true;
     }
 
-    std::string text;
+    MailView view;
     bool shown = false;
     std::vector<std::string> attachments;
     StoredMail mailFile;
@@ -174,7 +174,7 @@ int RowArgument(const std::string& word) {
 std::int32_t SourceCodeOption(const CommandContext& context) {
     const std::string value = context.Option("--code", "auto");
     static constexpr std::pair<std::string_view, std::int32_t> kCodes[] = {
-        {"auto", -1}, {"jis", 1}, {"sjis", 0}, {"euc", 2}};
+        {"auto", -1}, {"jis", 1}, {"sjis", 0}, {"euc", 2}, {"utf8", 3}};
     for (const auto& [name, code] : kCodes) {
         if (name == value) {
             return code;
@@ -183,17 +183,18 @@ std::int32_t SourceCodeOption(const CommandContext& context) {
     throw UsageError{"--code の値が正しくありません: " + value};
 }
 
-// Mail text for the terminal: one line break per line end.
-std::string MailTerminalText(std::string_view cp932) {
+// Mail text for the terminal: one line break per line end. The MIME
+// reading is UTF-8 already and goes out as it is.
+std::string MailTerminalText(std::string_view shown, bool unicode) {
     std::string text;
-    text.reserve(cp932.size());
-    for (std::size_t i = 0; i < cp932.size(); ++i) {
-        if (cp932[i] == '\r' && i + 1 < cp932.size() && cp932[i + 1] == '\n') {
+    text.reserve(shown.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] == '\r' && i + 1 < shown.size() && shown[i + 1] == '\n') {
             continue;
         }
-        text += cp932[i];
+        text += shown[i];
     }
-    return TerminalText(text, true);
+    return unicode ? TerminalUtf8(text, true) : TerminalText(text, true);
 }
 
 }  // namespace
@@ -204,6 +205,7 @@ int RunView(CommandContext& context) {
     const int row = RowArgument(context.args.positionals[1]);
     const std::int32_t code = SourceCodeOption(context);
     const bool header = context.args.Has("--header");
+    const bool source = context.args.Has("--source");
     std::optional<std::string> givenPassword;
     if (std::optional<std::string> value = context.args.Value("--password")) {
         givenPassword = Cp932Argument("--password", *value, kBarTextMax);
@@ -253,7 +255,8 @@ int RunView(CommandContext& context) {
     frame.SetViewer(nullptr);
 
     if (result == 0 && viewer.shown) {
-        std::string body = MailTerminalText(SplitMailText(viewer.text, header).body);
+        const MailTextParts parts = PartsToShow(viewer.view, header, source);
+        std::string body = MailTerminalText(parts.body, parts.unicode);
         if (!body.empty() && body.back() != '\n') {
             body += '\n';
         }

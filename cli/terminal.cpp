@@ -16,7 +16,10 @@ std::mutex& ErrorMutex() {
 }  // namespace
 
 std::string TerminalText(std::string_view cp932, bool keepNewlines) {
-    std::string utf8 = Cp932ToUtf8(cp932);
+    return TerminalUtf8(Cp932ToUtf8(cp932), keepNewlines);
+}
+
+std::string TerminalUtf8(std::string_view utf8, bool keepNewlines) {
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size(); ++i) {

@@ -21,6 +21,8 @@ inline constexpr int kExitUsage = 64;
 // the columns of a row and escape sequences from a server never reach the
 // terminal; keepNewlines leaves line breaks of the system's own texts.
 std::string TerminalText(std::string_view cp932, bool keepNewlines = false);
+// The same for text that is UTF-8 already.
+std::string TerminalUtf8(std::string_view utf8, bool keepNewlines = false);
 
 // Bytes to standard output as they are.
 void WriteOut(std::string_view bytes);

@@ -1,9 +1,13 @@
 #include "decode/header_fields.h"
 
+#include <algorithm>
 #include <array>
+#include <optional>
 #include <cstdint>
 
+#include "decode/charset.h"
 #include "decode/jis_sjis.h"
+#include "decode/kanji_converter.h"
 
 namespace wp {
 
@@ -263,16 +267,48 @@ bool IsSeparator(char c) {
     return c == '=' || c == '\r' || c == '\n' || c == '\t';
 }
 
+bool IsJisByte(char c) {
+    return c >= 0x21 && c <= 0x7E;
+}
+
+// Inside a two-byte run of raw ISO-2022-JP, "=" (0x3D) is half of a kanji,
+// not a separator; the run ends at the escape back to roman, a line end, or
+// a byte that makes no pair.
+std::size_t PieceEnd(std::string_view text, std::size_t pos) {
+    bool kanji = false;
+    std::size_t end = pos;
+    while (end < text.size()) {
+        const char c = text[end];
+        if (kanji && IsJisByte(c)) {
+            if (end + 1 < text.size() && IsJisByte(text[end + 1])) {
+                end += 2;
+                continue;
+            }
+            kanji = false;
+        }
+        if (c == kEsc && end + 2 < text.size()) {
+            std::string_view seq = text.substr(end + 1, 2);
+            if (seq == "$B" || seq == "$@" || seq[0] == '(') {
+                kanji = seq[0] == '$';
+                end += 3;
+                continue;
+            }
+        }
+        if (IsSeparator(c)) {
+            break;
+        }
+        ++end;
+    }
+    return end;
+}
+
 void DecodePieces(std::string_view text, std::string& out, const std::function<void(char)>& invalid) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         while (pos < text.size() && IsSeparator(text[pos])) {
             ++pos;
         }
-        std::size_t end = pos;
-        while (end < text.size() && !IsSeparator(text[end])) {
-            ++end;
-        }
+        std::size_t end = PieceEnd(text, pos);
         if (end > pos) {
             DecodePiece(text.substr(pos, end - pos), out, invalid);
         }
@@ -365,20 +401,10 @@ std::string JisHeaderToSjis(std::string_view jis) {
     return out;
 }
 
-std::string DecodeHeaderText(std::string_view rawValue, const InvalidCharReport& report) {
-    std::string_view value = UpToZero(rawValue);
-    std::string out;
-    out.reserve(value.size());
-    // One box per value: a hostile header must not bury the user under them.
-    bool reported = false;
-    std::function<void(char)> invalid = [&](char c) {
-        if (!reported) {
-            reported = true;
-            if (report) {
-                report(c);
-            }
-        }
-    };
+namespace {
+
+// The Q and B words the system always decoded, and everything around them.
+void DecodeLegacy(std::string_view value, std::string& out, const std::function<void(char)>& invalid) {
     std::size_t pos = 0;
     while (pos < value.size()) {
         std::size_t open = FindQOpening(value, pos);
@@ -396,6 +422,156 @@ std::string DecodeHeaderText(std::string_view rawValue, const InvalidCharReport&
         std::size_t textStart = open + kQOpeningLength;
         out += JisHeaderToSjis(DecodeQ(value.substr(textStart, close - textStart)));
         pos = close + 2;
+    }
+}
+
+// An encoded word in a charset or spelling the legacy decoding leaves alone.
+struct NewWord {
+    std::size_t begin = 0;
+    std::size_t end = 0;  // past its "?="
+    std::string_view charset;
+    char letter = 0;  // 'B' or 'Q'
+    std::string_view text;
+};
+
+bool IsLegacySpelling(std::string_view charset, char letter) {
+    switch (letter) {
+        case 'B':
+        case 'Q':
+            return charset == "ISO-2022-JP" || charset == "iso-2022-jp";
+        case 'q':
+            return charset == "iso-2022-jp";
+        default:
+            return false;
+    }
+}
+
+bool IsWordBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The next encoded word at or after from that the legacy decoding does not
+// take: "=?charset?B|Q?text?=", the letter in either case.
+std::optional<NewWord> FindNewWord(std::string_view value, std::size_t from) {
+    constexpr std::size_t kCharsetMax = 64;
+    for (std::size_t at = value.find("=?", from); at != npos; at = value.find("=?", at + 1)) {
+        const std::size_t charsetEnd = value.find('?', at + 2);
+        if (charsetEnd == npos) {
+            return std::nullopt;
+        }
+        std::string_view charset = value.substr(at + 2, charsetEnd - at - 2);
+        if (charset.empty() || charset.size() > kCharsetMax ||
+            std::any_of(charset.begin(), charset.end(), [](char c) {
+                return IsWordBlank(c) || static_cast<unsigned char>(c) >= 0x80 || c == '=';
+            })) {
+            continue;
+        }
+        if (charsetEnd + 2 >= value.size() || value[charsetEnd + 2] != '?') {
+            continue;
+        }
+        const char letter = value[charsetEnd + 1];
+        if (letter != 'B' && letter != 'b' && letter != 'Q' && letter != 'q') {
+            continue;
+        }
+        if (IsLegacySpelling(charset, letter)) {
+            continue;
+        }
+        const std::size_t textStart = charsetEnd + 3;
+        const std::size_t close = value.find("?=", textStart);
+        if (close == npos) {
+            return std::nullopt;
+        }
+        std::string_view text = value.substr(textStart, close - textStart);
+        if (std::any_of(text.begin(), text.end(), [](char c) { return IsWordBlank(c) || c == '?'; })) {
+            continue;
+        }
+        // RFC 2231 allows a language after the charset: "utf-8*ja".
+        charset = charset.substr(0, charset.find('*'));
+        const char upper = (letter == 'b' || letter == 'B') ? 'B' : 'Q';
+        return NewWord{at, close + 2, charset, upper, text};
+    }
+    return std::nullopt;
+}
+
+// At most the work buffer, never half of a double-byte character.
+void AppendWhole(std::string_view sjis, std::string& out) {
+    std::size_t keep = 0;
+    while (keep < sjis.size()) {
+        const bool pair = IsSjisLeadByte(static_cast<unsigned char>(sjis[keep])) && keep + 1 < sjis.size();
+        const std::size_t width = pair ? 2 : 1;
+        if (keep + width > kWorkLimit) {
+            break;
+        }
+        keep += width;
+    }
+    out.append(sjis.substr(0, keep));
+}
+
+void DecodeNewWord(const NewWord& word, std::string& out, const std::function<void(char)>& invalid) {
+    std::string bytes;
+    if (word.letter == 'B') {
+        std::string_view b64 = word.text;
+        while (!b64.empty() && b64.back() == '=') {
+            b64.remove_suffix(1);
+        }
+        bytes = DecodeB(b64, invalid);
+    } else {
+        bytes = DecodeQ(word.text);
+    }
+    bytes.resize(std::min(bytes.find('\0'), bytes.size()));
+    const std::int32_t kanji = KanjiCodeOfCharset(word.charset);
+    if (kanji == KANJI_JIS) {
+        out += JisHeaderToSjis(bytes);
+        return;
+    }
+    if (kanji == KANJI_SJIS || kanji == KANJI_EUC) {
+        AppendWhole(CKanjiConverter::Convert(bytes.data(), bytes.size(), kanji, KANJI_SJIS), out);
+        return;
+    }
+    // An unknown or wrong charset: the text's own code decides.
+    std::optional<std::string> utf8 = CharsetToUtf8(bytes, word.charset);
+    if (!utf8 && LooksLikeUtf8(bytes)) {
+        utf8 = bytes;
+    }
+    if (utf8) {
+        AppendWhole(Utf8ToCp932Geta(*utf8), out);
+    } else {
+        AppendWhole(CKanjiConverter::Convert(bytes.data(), bytes.size(), KANJI_AUTO, KANJI_SJIS), out);
+    }
+}
+
+}  // namespace
+
+std::string DecodeHeaderText(std::string_view rawValue, const InvalidCharReport& report) {
+    std::string_view value = UpToZero(rawValue);
+    std::string out;
+    out.reserve(value.size());
+    // One box per value: a hostile header must not bury the user under them.
+    bool reported = false;
+    std::function<void(char)> invalid = [&](char c) {
+        if (!reported) {
+            reported = true;
+            if (report) {
+                report(c);
+            }
+        }
+    };
+    std::size_t pos = 0;
+    bool afterWord = false;
+    while (pos < value.size()) {
+        std::optional<NewWord> word = FindNewWord(value, pos);
+        std::string_view before = value.substr(pos, (word ? word->begin : value.size()) - pos);
+        // Blanks between two encoded words are folding, not text.
+        const bool blank = std::all_of(before.begin(), before.end(), IsWordBlank);
+        if (!(word && blank && afterWord)) {
+            DecodeLegacy(before, out, invalid);
+        }
+        if (!word) {
+            break;
+        }
+        DecodeNewWord(*word, out, invalid);
+        pos = word->end;
+        afterWord = true;
     }
     return out;
 }

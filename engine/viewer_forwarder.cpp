@@ -37,9 +37,9 @@ void ViewerForwarder::AddAttachment(const std::string& name) {
     engine_.PostViewerCall([name](ViewerHooks& viewer) { viewer.AddAttachment(name); });
 }
 
-void ViewerForwarder::ShowMailText(std::string text) {
+void ViewerForwarder::ShowMailText(MailView view) {
     // Megabytes of text are moved, not copied, on their way.
-    auto shared = std::make_shared<std::string>(std::move(text));
+    auto shared = std::make_shared<MailView>(std::move(view));
     engine_.PostViewerCall([shared](ViewerHooks& viewer) { viewer.ShowMailText(std::move(*shared)); });
 }
 

@@ -19,7 +19,7 @@ public:
     void SetWaitCursor(bool on) override;
     void ClearAttachments() override;
     void AddAttachment(const std::string& name) override;
-    void ShowMailText(std::string text) override;
+    void ShowMailText(MailView view) override;
 
 private:
     FrameEngine& engine_;

@@ -205,13 +205,12 @@ int RunFetchForView(CMailboxFiles& mailbox, OperationContext& ctx, const MailEnt
 
     viewer.SetWaitCursor(true);
     const std::int32_t code = sourceCode ? sourceCode() : -1;
-    std::string text = MailTextToShow(std::move(raw), code);
-    std::vector<std::string> names = AttachmentNames(text, InvalidCharBox(ctx.prompt));
+    MailView view = ViewOfMail(std::move(raw), code, InvalidCharBox(ctx.prompt));
     viewer.ClearAttachments();
-    for (std::string& name : names) {
+    for (std::string& name : view.attachments) {
         viewer.AddAttachment(name);
     }
-    viewer.ShowMailText(std::move(text));
+    viewer.ShowMailText(std::move(view));
     if (stored) {
         viewer.SetMailFile(*stored);
     }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+#include "mail/mail_text.h"
 #include "mail/stored_mail.h"
 
 namespace wp {
@@ -31,8 +32,9 @@ public:
     virtual void ClearAttachments() = 0;
     // A decoded attachment name (CP932).
     virtual void AddAttachment(const std::string& name) = 0;
-    // The converted mail (CP932), status line included; it replaces the live text.
-    virtual void ShowMailText(std::string text) = 0;
+    // The mail as the viewer shows it (mail/mail_text.h); it replaces the
+    // live text.
+    virtual void ShowMailText(MailView view) = 0;
 };
 
 }  // namespace wp

@@ -10,7 +10,9 @@
 #include <optional>
 #include <random>
 
+#include "decode/charset.h"
 #include "decode/jis_sjis.h"
+#include "decode/mime_body.h"
 #include "decode/kanji_converter.h"
 #include "mail/cache_io.h"
 
@@ -145,6 +147,14 @@ std::vector<std::string> AttachmentNames(std::string_view text, const InvalidCha
             break;
         }
         pos += at + 2;
+        // RFC 2231 ("filename*=UTF-8''...", "filename*0*=") wins, as the RFC says.
+        if (FindNoCase(value, "filename*") != npos) {
+            std::string name = MimeFileName(value, {}, report);
+            if (!name.empty()) {
+                names.push_back(std::string(CutWhole(name, kAttachmentNameMax)));
+                continue;
+            }
+        }
         if (value.size() <= kFileName.size()) {
             continue;
         }
@@ -175,6 +185,54 @@ std::vector<std::string> AttachmentNames(std::string_view text, const InvalidCha
         names.push_back(DecodeHeaderText(CutWhole(name, kAttachmentNameMax), report));
     }
     return names;
+}
+
+MailView ViewOfMail(std::string raw, std::int32_t code, const InvalidCharReport& report) {
+    MailView view;
+    const std::int32_t legacyCode = code == KANJI_UTF8 ? KANJI_AUTO : code;
+    view.legacy = MailTextToShow(raw, legacyCode);
+    UnstuffReply(raw);
+    raw.resize(std::min(raw.find('\0'), raw.size()));
+    std::string_view mail(raw);
+    const std::size_t status = mail.find('\n');
+    mail.remove_prefix(status == npos ? mail.size() : status + 1);
+    view.decoded = NeedsMimeReading(mail, code);
+    if (!view.decoded) {
+        view.attachments = AttachmentNames(view.legacy, report);
+        return view;
+    }
+    MimeReading reading = ReadMimeBody(mail, code, report);
+    view.body = std::move(reading.body);
+    view.attachments = std::move(reading.attachments);
+    // The header as received: raw 8-bit header lines are UTF-8 from most
+    // mailers today, else one of the Japanese three.
+    std::size_t blank = mail.find(kEmptyLine);
+    std::string_view header = mail.substr(0, blank == npos ? mail.size() : blank + kEmptyLine.size());
+    if (LooksLikeUtf8(header)) {
+        view.header.assign(header);
+    } else {
+        view.header = Cp932TextToUtf8(CKanjiConverter::Convert(header.data(), header.size(),
+                                                               legacyCode, KANJI_SJIS));
+    }
+    if (blank == npos && !view.header.ends_with("\r\n")) {
+        view.header += "\r\n";
+    }
+    return view;
+}
+
+MailTextParts PartsToShow(const MailView& view, bool headerShown, bool source) {
+    if (!view.decoded || source) {
+        return SplitMailText(view.legacy, headerShown);
+    }
+    MailTextParts parts;
+    parts.unicode = true;
+    if (headerShown) {
+        parts.body = view.header + view.body;
+    } else {
+        parts.header = view.header;
+        parts.body = view.body;
+    }
+    return parts;
 }
 
 MailTextParts SplitMailText(std::string_view text, bool headerShown) {

@@ -38,9 +38,30 @@ std::vector<std::string> AttachmentNames(std::string_view text, const InvalidCha
 
 // What the text control and the hidden header control hold.
 struct MailTextParts {
-    std::string header;  // the hidden header control
-    std::string body;    // the text control
+    std::string header;    // the hidden header control
+    std::string body;      // the text control
+    bool unicode = false;  // both are UTF-8 (the MIME reading), else CP932
 };
+
+// What the viewer can show of one stored mail.
+struct MailView {
+    // MailTextToShow of it: CP932, status line first. The source view, and
+    // all there is for a mail that needs no MIME reading.
+    std::string legacy;
+    // The MIME reading applies (decode/mime_body.h).
+    bool decoded = false;
+    std::string header;  // UTF-8: the header as received, its empty line included
+    std::string body;    // UTF-8: the text part, decoded
+    std::vector<std::string> attachments;  // CP932, decoded names
+};
+
+// The view of a stored RETR reply with the code choice (-1 automatic,
+// 0-2 the Japanese three, 3 UTF-8).
+MailView ViewOfMail(std::string raw, std::int32_t code, const InvalidCharReport& report = {});
+
+// The controls' texts of a view: the decoded reading, or with source (or
+// for a mail without MIME reading) the legacy text split as before.
+MailTextParts PartsToShow(const MailView& view, bool headerShown, bool source);
 
 // A converted mail without its status line: all of it in the body while the
 // header is shown; otherwise the header part up to and including the first

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "accounts/file_name_chars.h"
+#include "decode/charset.h"
 #include "decode/date_size_text.h"
 #include "decode/jis_sjis.h"
 #include "mail/cache_io.h"
@@ -55,19 +56,23 @@ QString Ui(const char* utf8) {
 }
 
 // Mail text as the text controls show it: one line break per line end.
-QString Display(std::string_view cp932) {
+// The MIME reading is UTF-8, so no character CP932 lacks is lost.
+QString Display(std::string_view text, bool unicode) {
     std::string lines;
-    lines.reserve(cp932.size());
-    for (std::size_t i = 0; i < cp932.size(); ++i) {
+    lines.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
         // A CR is never the second byte of a double-byte character.
-        if (cp932[i] == '\r') {
-            if (i + 1 < cp932.size() && cp932[i + 1] == '\n') {
+        if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') {
                 continue;
             }
             lines += '\n';
             continue;
         }
-        lines += cp932[i];
+        lines += text[i];
+    }
+    if (unicode) {
+        return QString::fromUtf8(lines.data(), static_cast<qsizetype>(lines.size()));
     }
     return Cp932ToQString(lines);
 }
@@ -130,6 +135,7 @@ constexpr CodeButton kCodeButtons[] = {
     {CMailViewDlg::kCodeJis, 1, "JIS", "codeJis"},
     {CMailViewDlg::kCodeSjis, 0, "S-JIS", "codeSjis"},
     {CMailViewDlg::kCodeEuc, 2, "EUC", "codeEuc"},
+    {CMailViewDlg::kCodeUtf8, KANJI_UTF8, "UTF-8", "codeUtf8"},
 };
 
 std::int32_t CodeOf(int id) {
@@ -372,12 +378,17 @@ void CMailViewDlg::BuildMenu() {
     QMenu* operate = bar->addMenu(Ui("操作(&R)"));
     operate->addAction(MakeCommand(kPrevious, "前のメール\tAlt+←", QKeySequence(Qt::ALT | Qt::Key_Left)));
     operate->addAction(MakeCommand(kNext, "次のメール\tAlt+→", QKeySequence(Qt::ALT | Qt::Key_Right)));
+    operate->addSeparator();
+    QAction* source = MakeCommand(kSourceCommand, "ソース表示", QKeySequence());
+    source->setCheckable(true);
+    operate->addAction(source);
     layout()->setMenuBar(bar);
 
     Command(kSaveCommand)->setEnabled(false);
     connect(Command(kSaveCommand), &QAction::triggered, this, [this] { OnSave(); });
     connect(Command(kSelectAllCommand), &QAction::triggered, this, [this] { OnSelectAll(); });
     connect(Command(kClose), &QAction::triggered, this, [this] { close(); });
+    connect(Command(kSourceCommand), &QAction::triggered, this, [this] { OnSource(); });
     // The keys work while receiving too: the frame stops the fetch first.
     connect(Command(kPrevious), &QAction::triggered, this, [this] { owner_.ShowPrevious(entry_); });
     connect(Command(kNext), &QAction::triggered, this, [this] { owner_.ShowNext(entry_); });
@@ -449,16 +460,25 @@ void CMailViewDlg::OnCodeChoice(std::int32_t code) {
     if (!raw) {
         return;
     }
-    std::string text = MailTextToShow(std::move(*raw), code);
+    view_ = ViewOfMail(std::move(*raw), code);
     raw.reset();
-    parts_ = SplitMailText(text, headerCheck_->isChecked());
+    parts_ = PartsToShow(view_, headerCheck_->isChecked(), Command(kSourceCommand)->isChecked());
     ShowParts();
 }
 
+void CMailViewDlg::OnSource() {
+    if (view_.legacy.empty()) {
+        return;
+    }
+    parts_ = PartsToShow(view_, headerCheck_->isChecked(), Command(kSourceCommand)->isChecked());
+    ShowParts();
+    text_->setFocus(Qt::OtherFocusReason);
+}
+
 void CMailViewDlg::ShowParts() {
-    headerText_->setPlainText(Display(parts_.header));
+    headerText_->setPlainText(Display(parts_.header, parts_.unicode));
     const std::size_t first = PieceEnd(parts_.body, 0, kFirstPiece);
-    text_->setPlainText(Display(std::string_view(parts_.body).substr(0, first)));
+    text_->setPlainText(Display(std::string_view(parts_.body).substr(0, first), parts_.unicode));
     loadedTo_ = first;
     loading_ = loadedTo_ < parts_.body.size();
     if (loading_) {
@@ -476,7 +496,7 @@ bool CMailViewDlg::LoadNextPiece() {
     const std::size_t end = PieceEnd(parts_.body, loadedTo_, kNextPiece);
     QTextCursor cursor(text_->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(Display(std::string_view(parts_.body).substr(loadedTo_, end - loadedTo_)));
+    cursor.insertText(Display(std::string_view(parts_.body).substr(loadedTo_, end - loadedTo_), parts_.unicode));
     loadedTo_ = end;
     if (loadedTo_ >= parts_.body.size()) {
         StopLoading();
@@ -564,7 +584,7 @@ void CMailViewDlg::EndReceive() {
     // A receive cut short keeps the header it had seen, for the toggle.
     if (!live_.HeaderDone() && !live_.Header().empty()) {
         parts_.header = live_.Header();
-        headerText_->setPlainText(Display(parts_.header));
+        headerText_->setPlainText(Display(parts_.header, parts_.unicode));
     }
     unsetCursor();
 }
@@ -581,6 +601,7 @@ void CMailViewDlg::SetStatusText(const std::string& text) {
 void CMailViewDlg::ClearMailText() {
     StopLoading();
     liveShown_ = 0;
+    view_ = MailView();
     parts_ = MailTextParts();
     live_.Clear(headerCheck_->isChecked());
     liveCarry_.clear();
@@ -599,7 +620,7 @@ void CMailViewDlg::AppendReceivedText(const char* chunk, std::size_t length, int
     std::string_view add = live_.Append(std::string_view(chunk, length));
     if (!headerWasDone && live_.HeaderDone()) {
         parts_.header = live_.Header();
-        headerText_->setPlainText(Display(parts_.header));
+        headerText_->setPlainText(Display(parts_.header, parts_.unicode));
     }
     if (add.empty()) {
         return;
@@ -629,7 +650,7 @@ void CMailViewDlg::AppendReceivedText(const char* chunk, std::size_t length, int
     piece.resize(keep);
     QTextCursor cursor(text_->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(Display(piece));
+    cursor.insertText(Display(piece, false));
 }
 
 void CMailViewDlg::SetMailFile(const StoredMail& mail) {
@@ -656,9 +677,9 @@ void CMailViewDlg::AddAttachment(const std::string& name) {
     attachments_->addItem(new QListWidgetItem(AttachmentIcon(), Cp932ToQString(name)));
 }
 
-void CMailViewDlg::ShowMailText(std::string text) {
-    parts_ = SplitMailText(text, headerCheck_->isChecked());
-    std::string().swap(text);
+void CMailViewDlg::ShowMailText(MailView view) {
+    view_ = std::move(view);
+    parts_ = PartsToShow(view_, headerCheck_->isChecked(), Command(kSourceCommand)->isChecked());
     live_.Clear(headerCheck_->isChecked());
     liveCarry_.clear();
     ShowParts();

@@ -50,11 +50,14 @@ public:
     static constexpr int kCodeJis = 1051;
     static constexpr int kCodeSjis = 1052;
     static constexpr int kCodeEuc = 1053;
+    static constexpr int kCodeUtf8 = 1054;
     static constexpr int kText = 1045;
     static constexpr int kHeaderText = 1047;
     // Commands of the menu and the keys (besides 1033, 1034 and 2).
     static constexpr int kSelectAllCommand = 32792;
     static constexpr int kSaveCommand = 32794;
+    // Shows the stored mail as received and converted, without the MIME reading.
+    static constexpr int kSourceCommand = 32800;
 
     // The save dialog; returns the chosen path, or an empty text when the
     // user cancelled. Replaceable for tests.
@@ -70,8 +73,10 @@ public:
 
     MailEntry* Entry() const { return entry_; }
     const StoredMail& MailFile() const { return mailFile_; }
-    // What the text control and the hidden header control hold (CP932).
+    // What the text control and the hidden header control hold (CP932, or
+    // UTF-8 for the MIME reading).
     const MailTextParts& Parts() const { return parts_; }
+    const MailView& View() const { return view_; }
     // A large text is still going into the text control, piece by piece.
     bool Loading() const { return loading_; }
     // Puts the rest of it there now.
@@ -84,6 +89,7 @@ public:
     void OnSave();
     void OnHeaderToggle();
     void OnCodeChoice(std::int32_t code);
+    void OnSource();
 
     // FrameViewer
     QWidget* Window() override { return this; }
@@ -102,7 +108,7 @@ public:
     void SetWaitCursor(bool on) override;
     void ClearAttachments() override;
     void AddAttachment(const std::string& name) override;
-    void ShowMailText(std::string text) override;
+    void ShowMailText(MailView view) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -146,6 +152,7 @@ private:
     std::uint32_t size_ = 0;
     std::string sizeText_;
     StoredMail mailFile_;
+    MailView view_;
     MailTextParts parts_;
     LiveMailText live_;
     std::string liveCarry_;  // the live text's unfinished character or line end

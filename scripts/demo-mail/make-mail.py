@@ -318,6 +318,85 @@ def alice():
                   file_part("image/png", "whiteboard.png", png_image(160, 120, 42))])
     mails.append(("22-minutes-large.eml", m))
 
+    mails.extend(todays_mails())
+    return mails
+
+
+def uword(text, letter="B", charset="UTF-8"):
+    raw = text.encode(charset)
+    if letter.upper() == "B":
+        return "=?%s?%s?%s?=" % (charset, letter, base64.b64encode(raw).decode("ascii"))
+    return "=?%s?%s?%s?=" % (charset, letter, "".join("=%02X" % b if b > 127 or b in b"=?_ " else chr(b)
+                                                      for b in raw))
+
+
+def todays_mails():
+    """Mail as today's mailers send it: UTF-8 and other charsets inside MIME."""
+    mails = []
+
+    # Gmail: UTF-8 base64 subject and body, an emoji and a character beyond JIS.
+    m = Mail("%s <hanako.sato@gmail.example>" % uword("佐藤 花子"), uword("🌸 お花見の写真を共有します"),
+             "Sun, 20 Apr 2025 10:05:00 +0900", "CAHanami0420.gmail")
+    m.text(b64_lines("アリスさん\n\n週末のお花見、楽しかったですね 🌸🍡\n"
+                     "写真は共有フォルダに置きました。𠮷野家で食べたお昼の写真もあります。\n\n花子\n".encode("utf-8")),
+           charset='"UTF-8"', encoding="base64")
+    mails.append(("23-utf8-emoji.eml", m))
+
+    # Outlook: quoted-printable UTF-8 with an HTML alternative.
+    m = Mail("%s <tanaka@outlook.example>" % uword("田中 誠", "Q", "utf-8"),
+             uword("【社内報】4月号のお知らせ", "Q", "utf-8"), "Mon, 21 Apr 2025 08:30:00 +0900",
+             "OS0P286MB0421.outlook")
+    plain = "社員各位\n\n社内報4月号を公開しました。\n今月の特集は「新オフィスの紹介」です。\n"
+    html = ("<html><head><style>p {margin:0}</style></head><body><p>社員各位</p><p>社内報4月号を公開しました。<br>"
+            "今月の特集は&laquo;新オフィスの紹介&raquo;です。</p><p>&copy; 総務部 &amp; 広報室</p></body></html>")
+    multipart(m, [text_part(qp_bytes(plain.encode("utf-8")), charset="utf-8", encoding="quoted-printable"),
+                  ([("Content-Type", "text/html; charset=utf-8"), ("Content-Transfer-Encoding", "quoted-printable")],
+                   qp_bytes(html.encode("utf-8")))],
+              kind="alternative", boundary="_000_OS0P286MB_")
+    mails.append(("24-outlook-alternative.eml", m))
+
+    # An HTML-only notice from a web service.
+    m = Mail("%s <no-reply@shop.example>" % uword("ネットショップ"), uword("ご注文の商品を発送しました"),
+             "Mon, 21 Apr 2025 15:00:00 +0900", "ship-77812.shop")
+    html = ("<!DOCTYPE html><html><head><title>発送のお知らせ</title><script>track()</script></head><body>"
+            "<table><tr><td>ご注文番号</td><td>77812</td></tr><tr><td>お届け予定</td><td>4月23日</td></tr></table>"
+            "<p>配送状況は<a href=\"https://shop.example/track\">こちら</a>からご確認いただけます。</p>"
+            "<img src=\"https://shop.example/pixel.gif\" width=\"1\" height=\"1\"></body></html>\n")
+    m.headers.append(("Content-Type", "text/html; charset=UTF-8"))
+    m.headers.append(("Content-Transfer-Encoding", "base64"))
+    m.body = b64_lines(html.encode("utf-8")) + b"\n"
+    mails.append(("25-html-only.eml", m))
+
+    # Thunderbird: an attachment named in RFC 2231 form, continued over sections.
+    m = Mail("%s <kimura@example.org>" % uword("木村 拓也"), uword("プレゼン資料（最終版）"),
+             "Tue, 22 Apr 2025 19:45:00 +0900", "3f2a-thunderbird.kimura")
+    name = "新製品発表会プレゼン資料_最終版.pdf"
+    tokens = ["%%%02X" % b if b > 127 or b in b"%'*; ()" else chr(b) for b in name.encode("utf-8")]
+    sections = [""]
+    for token in tokens:
+        if len(sections[-1]) + len(token) > 60:
+            sections.append("")
+        sections[-1] += token
+    disposition = "attachment;\n " + ";\n ".join(
+        "filename*%d*=%s%s" % (i, "UTF-8''" if i == 0 else "", part) for i, part in enumerate(sections))
+    multipart(m, [text_part("アリスさん\n\n最終版の資料を添付します。ご確認ください。\n".encode("utf-8"),
+                            charset="UTF-8; format=flowed", encoding="8bit"),
+                  ([("Content-Type", "application/pdf"), ("Content-Transfer-Encoding", "base64"),
+                    ("Content-Disposition", disposition)], b64_lines(pdf_document("Launch deck")))],
+              boundary="------------0HkT5f9qRh3vX1")
+    mails.append(("26-rfc2231-attachment.eml", m))
+
+    # A Korean newsletter in EUC-KR, and a Chinese one in GB2312.
+    m = Mail("%s <news@example.kr>" % uword("여행 소식", charset="EUC-KR"), uword("봄 여행 특집: 벚꽃 명소", charset="EUC-KR"),
+             "Wed, 23 Apr 2025 07:00:00 +0900", "spring-2025.news.kr")
+    m.text(b64_lines("안녕하세요!\n\n이번 호에서는 전국의 벚꽃 명소를 소개합니다.\n- 진해 군항제\n- 경주 보문단지\n".encode("euc-kr")),
+           charset="EUC-KR", encoding="base64")
+    mails.append(("27-korean-newsletter.eml", m))
+
+    m = Mail("%s <news@example.cn>" % uword("旅行周刊", charset="GB2312"), uword("春季旅行特刊", charset="GB2312"),
+             "Wed, 23 Apr 2025 09:00:00 +0800", "spring-2025.news.cn")
+    m.text("您好！\n\n本期介绍各地的赏花胜地。\n".encode("gb2312"), charset="GB2312", encoding="8bit")
+    mails.append(("28-chinese-newsletter.eml", m))
     return mails
 
 

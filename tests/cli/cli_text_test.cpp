@@ -28,6 +28,9 @@ const std::string kEuc =
     "\xc6\xfc\xcb\xdc\xb8\xec\xa4\xce\xa5\xe1\xa1\xbc\xa5\xeb\xa4\xc7\xa4\xb9\xa1\xa3\r\n"
     "\xa5\xc6\xa5\xb9\xa5\xc8 123\r\n";
 
+// An emoji, 𠮷 and a Hangul syllable: none of them is in code page 932.
+const std::string kEmoji = "a\xF0\x9F\x8C\xB8\xF0\xA0\xAE\xB7" "b\xED\x95\x9C" "c\r\n";
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -56,6 +59,11 @@ TEST(CliConvert, EachCodeIsDetectedAndConverted) {
         {"cut at a zero byte", cut, {}, kUtf8},
         {"detect before a zero byte", cut, {"--detect"}, "0\n"},
         {"empty file", "", {}, ""},
+        {"detect utf8", kUtf8, {"--detect"}, "3\n"},
+        {"utf8 taken as itself", kUtf8, {}, kUtf8},
+        {"utf8 to sjis, named", kUtf8, {"--from", "utf8", "--to", "sjis"}, kSjis},
+        {"utf8 to jis", kUtf8, {"--to", "jis"}, kJis},
+        {"what CP932 lacks becomes geta", kEmoji, {"--to", "sjis"}, "a\x81\xAC\x81\xAC" "b\x81\xAC" "c\r\n"},
     };
     CliRunner cli;
     for (const Case& c : cases) {
@@ -70,6 +78,38 @@ TEST(CliConvert, EachCodeIsDetectedAndConverted) {
     }
     // A file converts where it lies, and nothing is made in the data folder.
     EXPECT_FALSE(std::filesystem::exists(cli.DataDir()));
+}
+
+// A file far larger than one piece read, with characters, escapes and
+// line ends on every possible cut, converts as the whole text does.
+TEST(CliConvert, ALargeFileInPiecesConvertsAsAWhole) {
+    std::string jis;
+    std::string utf8;
+    for (int i = 0; jis.size() < 700 * 1024; ++i) {
+        const std::string n = std::to_string(i);
+        jis += kJis + n;
+        utf8 += kUtf8 + n;
+        if (i % 7 == 0) {
+            jis += "\r\n";
+            utf8 += "\r\n";
+        }
+    }
+    CliRunner cli;
+    WriteFile(cli.File("big.txt"), jis);
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{}, std::vector<std::string>{"--from", "jis"}}) {
+        std::vector<std::string> args = {"convert"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(cli.File("big.txt"));
+        test::CliResult r = cli.Run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.out == utf8) << "sizes " << r.out.size() << " and " << utf8.size();
+    }
+    // UTF-8 back to JIS, a multi-byte character on each cut.
+    WriteFile(cli.File("big8.txt"), utf8);
+    test::CliResult r = cli.Run({"convert", "--to", "jis", cli.File("big8.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == jis) << "sizes " << r.out.size() << " and " << jis.size();
 }
 
 TEST(CliConvert, AFileThatCannotBeReadFails) {

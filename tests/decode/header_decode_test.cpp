@@ -63,11 +63,14 @@ const DecodeCase kDecodeCases[] = {
      "?=",
      ""},
 
-    // Spellings that are not encoded words come out as plain text, "=" lost.
-    {"mixed-case charset", "=?Iso-2022-Jp?B?GyRCJUYlOSVIGyhC?=", "?Iso-2022-Jp?B?GyRCJUYlOSVIGyhC?"},
-    {"lower-case b", "=?ISO-2022-JP?b?GyRCJUYlOSVIGyhC?=", "?ISO-2022-JP?b?GyRCJUYlOSVIGyhC?"},
-    {"other charset", "=?UTF-8?B?44OG?=", "?UTF-8?B?44OG?"},
-    {"Q with an upper-case charset and lower q", "=?ISO-2022-JP?q?abc?=", "?ISO-2022-JP?q?abc?"},
+    // Charset names in any case and the letter in either case (RFC 2047);
+    // these once came out as plain text.
+    {"mixed-case charset", "=?Iso-2022-Jp?B?GyRCJUYlOSVIGyhC?=", Sj("テスト")},
+    {"lower-case b", "=?ISO-2022-JP?b?GyRCJUYlOSVIGyhC?=", Sj("テスト")},
+    {"Q with an upper-case charset and lower q", "=?ISO-2022-JP?q?abc?=", "abc"},
+    {"UTF-8 B word", "=?UTF-8?B?44OG?=", Sj("テ")},
+    // A word with a blank inside is no encoded word: plain text, "=" lost.
+    {"mixed-case word with a blank", "=?Iso-2022-Jp?B?Gy RC?=", "?Iso-2022-Jp?B?Gy RC?"},
 
     // Q words, whose text may begin with "=1B".
     {"Q word beginning with =1B", "=?ISO-2022-JP?Q?=1B$B%F%9%H=1B(B?=", Sj("テスト")},
@@ -92,7 +95,7 @@ const DecodeCase kDecodeCases[] = {
     {"raw Shift_JIS passes", Sj("日本語の件名"), Sj("日本語の件名")},
     {"unencoded JIS", "\x1B$BF|K\\8l\x1B(B abc", Sj("日本語 abc")},
     {"JIS with ESC $@ and ESC (J", "\x1B$@%F\x1B(Jx", Sj("テx")},
-    {"each piece starts in roman mode", "\x1B$B%F=%F", Sj("テ") + "%F"},
+    {"each piece starts in roman mode", "\x1B$B%F\r\n%F", Sj("テ") + "%F"},
     {"ESC (I is copied as it is", "\x1B(I1", "\x1B(I1"},
     {"an invalid pair ends the piece", "\x1B$B%F%\x01xyz=ok", Sj("テ") + "ok"},
     {"a first byte at the end ends the piece", "\x1B$B%F%", Sj("テ")},

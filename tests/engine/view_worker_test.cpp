@@ -51,9 +51,9 @@ public:
     void SetWaitCursor(bool) override { calls.push_back("SetWaitCursor"); }
     void ClearAttachments() override { calls.push_back("ClearAttachments"); }
     void AddAttachment(const std::string&) override { calls.push_back("AddAttachment"); }
-    void ShowMailText(std::string text) override {
+    void ShowMailText(MailView view) override {
         calls.push_back("ShowMailText");
-        shown.push_back(SplitMailText(text, false).body);
+        shown.push_back(SplitMailText(view.legacy, false).body);
     }
 
     std::vector<std::string> calls;

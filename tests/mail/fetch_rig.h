@@ -37,7 +37,10 @@ public:
     void SetWaitCursor(bool on) override { cursor.push_back(on); }
     void ClearAttachments() override { attachments.clear(); }
     void AddAttachment(const std::string& name) override { attachments.push_back(Cp932ToUtf8(name)); }
-    void ShowMailText(std::string text) override { shown = std::move(text); }
+    void ShowMailText(MailView view) override {
+        shown = view.legacy;
+        shownView = std::move(view);
+    }
 
     std::vector<std::string> statuses;  // UTF-8
     int liveClears = 0;
@@ -46,6 +49,7 @@ public:
     std::vector<StoredMail> mailFiles;
     std::vector<bool> cursor;
     std::vector<std::string> attachments;  // UTF-8
+    MailView shownView;
     std::optional<std::string> shown;      // CP932
     std::function<void()> onLive;
 };

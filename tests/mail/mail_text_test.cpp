@@ -117,6 +117,10 @@ TEST(MailText, AttachmentNamesComeFromContentDispositionFileNames) {
          Multipart("--b\r\nContent-Disposition: attachment; filename=\"\"\r\n\r\nX\r\n"),
          {}},
         {"a plain mail has none", "+OK\r\nSubject: hi\r\n\r\nbody\r\n", {}},
+        {"an RFC 2231 name in sections",
+         Multipart("--b\r\nContent-Disposition: attachment;\r\n filename*0*=UTF-8''%E8%B3%87; "
+                   "filename*1*=%E6%96%99.pdf\r\n\r\nX\r\n"),
+         {"資料.pdf"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -283,6 +287,54 @@ TEST(MailText, AStoredMailStaysTheViewersOwn) {
               1);
     EXPECT_FALSE(StoredMail::Write(folder.path() + "/missing/acc.eml", "x"));
     EXPECT_FALSE(StoredMail().Read());
+}
+
+}  // namespace
+}  // namespace wp
+
+namespace wp {
+namespace {
+
+TEST(MailText, ViewOfMailKeepsTheOldReadingForMailWithoutMime) {
+    const std::string jis = "+OK\r\nSubject: x\r\n\r\n\x1b$BF|K\\\x1b(B\r\n..dot\r\n.\r\n";
+    for (std::int32_t code : {-1, 0, 1, 2}) {
+        const MailView view = ViewOfMail(jis, code);
+        EXPECT_FALSE(view.decoded) << code;
+        EXPECT_EQ(view.legacy, MailTextToShow(jis, code)) << code;
+        const MailTextParts parts = PartsToShow(view, false, false);
+        EXPECT_FALSE(parts.unicode);
+        EXPECT_EQ(parts.body, SplitMailText(view.legacy, false).body);
+    }
+}
+
+TEST(MailText, ViewOfMailReadsMimeMailInUnicode) {
+    const std::string mail =
+        "+OK\r\nSubject: =?UTF-8?B?8J+MuA==?=\r\nContent-Type: text/plain; charset=utf-8\r\n"
+        "Content-Transfer-Encoding: quoted-printable\r\n\r\n=F0=9F=8C=B8 =E6=97=A5\r\n..dot\r\n.\r\n";
+    const MailView view = ViewOfMail(mail, -1);
+    ASSERT_TRUE(view.decoded);
+    EXPECT_EQ(view.body, "\xF0\x9F\x8C\xB8 \xE6\x97\xA5\r\n.dot\r\n") << "dot-stuffing undone first";
+    EXPECT_EQ(view.header.rfind("Subject: =?UTF-8?B?8J+MuA==?=\r\n", 0), 0u);
+    EXPECT_TRUE(view.header.ends_with("\r\n\r\n"));
+
+    MailTextParts parts = PartsToShow(view, false, false);
+    EXPECT_TRUE(parts.unicode);
+    EXPECT_EQ(parts.body, view.body);
+    ShowHeaderPart(parts);
+    EXPECT_EQ(parts.body, view.header + view.body);
+    HideHeaderPart(parts);
+    EXPECT_EQ(parts.body, view.body);
+    EXPECT_EQ(PartsToShow(view, true, false).body, view.header + view.body);
+    // The source is the old reading, quoted-printable and all.
+    const MailTextParts source = PartsToShow(view, false, true);
+    EXPECT_FALSE(source.unicode);
+    EXPECT_EQ(source.body, "=F0=9F=8C=B8 =E6=97=A5\r\n.dot\r\n");
+}
+
+TEST(MailText, TheUtf8ChoiceReadsEvenALegacyMailAsUtf8) {
+    const MailView view = ViewOfMail("+OK\r\nSubject: x\r\n\r\n\xE6\x97\xA5\x93\xFA\r\n.\r\n", 3);
+    ASSERT_TRUE(view.decoded);
+    EXPECT_EQ(view.body, "\xE6\x97\xA5\xEF\xBF\xBD\xEF\xBF\xBD\r\n") << "a byte that is no UTF-8 shows as U+FFFD";
 }
 
 }  // namespace

@@ -68,12 +68,12 @@ struct ViewerRig {
     void Show(const std::string& reply, std::int32_t code = -1) {
         std::optional<StoredMail> stored = StoredMail::Write(folder.Sub("acc.eml"), reply);
         ASSERT_TRUE(stored);
-        std::string text = MailTextToShow(reply, code);
+        MailView view = ViewOfMail(reply, code);
         dialog->ClearAttachments();
-        for (const std::string& name : AttachmentNames(text)) {
+        for (const std::string& name : view.attachments) {
             dialog->AddAttachment(name);
         }
-        dialog->ShowMailText(std::move(text));
+        dialog->ShowMailText(std::move(view));
         dialog->SetMailFile(*stored);
     }
     QPlainTextEdit* Text() { return static_cast<QPlainTextEdit*>(dialog->Control(CMailViewDlg::kText)); }
@@ -119,6 +119,7 @@ TEST(MailViewDlg, ControlsAreThereWithTheirTextsAndRoles) {
         {CMailViewDlg::kCodeJis, "QPushButton", "JIS", true, true},
         {CMailViewDlg::kCodeSjis, "QPushButton", "S-JIS", true, true},
         {CMailViewDlg::kCodeEuc, "QPushButton", "EUC", true, true},
+        {CMailViewDlg::kCodeUtf8, "QPushButton", "UTF-8", true, true},
         {CMailViewDlg::kText, "QPlainTextEdit", nullptr, true, true},
         {CMailViewDlg::kHeaderText, "QPlainTextEdit", nullptr, false, true},
     };
@@ -166,6 +167,7 @@ TEST(MailViewDlg, ControlsAreThereWithTheirTextsAndRoles) {
         {CMailViewDlg::kClose, "閉じる(&C)", QKeySequence()},
         {CMailViewDlg::kPrevious, "前のメール\tAlt+←", QKeySequence(Qt::ALT | Qt::Key_Left)},
         {CMailViewDlg::kNext, "次のメール\tAlt+→", QKeySequence(Qt::ALT | Qt::Key_Right)},
+        {CMailViewDlg::kSourceCommand, "ソース表示", QKeySequence()},
     };
     for (const auto& c : commands) {
         SCOPED_TRACE(c.text);
@@ -253,6 +255,65 @@ TEST(MailViewDlg, ACodeChoiceConvertsTheStoredMailAgainAndIsRemembered) {
         false);
     rig.dialog->close();
     EXPECT_EQ(rig.profile.GetInt("Mail", "Encode", -9), -1);
+}
+
+// A Gmail-style multipart mail in UTF-8: the text part decoded, with every
+// character CP932 lacks; the header as received above it; the source as
+// the plain viewer shows it; the UTF-8 choice remembered.
+const std::string kTodays =
+    "+OK\r\nFrom: =?UTF-8?B?5L2Q6Jek?= <s@example.jp>\r\nSubject: =?UTF-8?B?8J+MuA==?=\r\n"
+    "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+    "--b\r\nContent-Type: multipart/alternative; boundary=\"a\"\r\n\r\n"
+    "--a\r\nContent-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+    "5pel5pys8J+MuCDwoK63IO2VnOq4gA0K\r\n"
+    "--a\r\nContent-Type: text/html; charset=\"UTF-8\"\r\n\r\n<p>html</p>\r\n--a--\r\n"
+    "--b\r\nContent-Type: application/pdf\r\n"
+    "Content-Disposition: attachment; filename*=UTF-8''%E8%A6%8B%E7%A9%8D.pdf\r\n"
+    "Content-Transfer-Encoding: base64\r\n\r\nJVBERg==\r\n--b--\r\n.\r\n";
+
+TEST(MailViewDlg, TodaysMailReachesTheTextInFullUnicode) {
+    ViewerRig rig;
+    rig.Show(kTodays);
+    const QString body = QString::fromUtf8("日本🌸 𠮷 한글\n");
+    EXPECT_EQ(rig.Text()->toPlainText(), body);
+    auto* list = static_cast<QListWidget*>(rig.dialog->Control(CMailViewDlg::kAttachmentList));
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), QString::fromUtf8("見積.pdf"));
+
+    // The header as received, then the same decoded text.
+    QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
+    const QString shown = rig.Text()->toPlainText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("From: =?UTF-8?B?5L2Q6Jek?= <s@example.jp>\n"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("boundary=\"b\"\n\n") + body)) << shown.toStdString();
+    QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
+    EXPECT_EQ(rig.Text()->toPlainText(), body);
+
+    // The source: the stored mail as received and converted, parts and all.
+    rig.dialog->Command(CMailViewDlg::kSourceCommand)->trigger();
+    EXPECT_TRUE(rig.Text()->toPlainText().contains(QStringLiteral("5pel5pys8J+MuCDwoK63IO2VnOq4gA0K")));
+    rig.dialog->Command(CMailViewDlg::kSourceCommand)->trigger();
+    EXPECT_EQ(rig.Text()->toPlainText(), body);
+
+    // A forced Japanese code reads the part's bytes that way; UTF-8 back.
+    QTest::mouseClick(rig.Button(CMailViewDlg::kCodeSjis), Qt::LeftButton);
+    EXPECT_NE(rig.Text()->toPlainText(), body);
+    QTest::mouseClick(rig.Button(CMailViewDlg::kCodeUtf8), Qt::LeftButton);
+    EXPECT_EQ(rig.Text()->toPlainText(), body);
+    EXPECT_EQ(rig.profile.GetInt("Mail", "Encode", -9), 3);
+    rig.dialog->close();
+    rig.Open();
+    EXPECT_TRUE(rig.Button(CMailViewDlg::kCodeUtf8)->isChecked());
+}
+
+TEST(MailViewDlg, UndeclaredUtf8IsUtf8OnlyForTheAutomaticChoice) {
+    ViewerRig rig;
+    const std::string mail = "+OK\r\nSubject: x\r\n\r\n\xE6\x97\xA5\xF0\x9F\x8C\xB8\r\n.\r\n";
+    rig.Show(mail);
+    EXPECT_EQ(rig.Text()->toPlainText(), QString::fromUtf8("日🌸\n"));
+    // A chosen Japanese code reads the same bytes as it always did.
+    rig.Show(mail, 0);
+    EXPECT_NE(rig.Text()->toPlainText(), QString::fromUtf8("日🌸\n"));
+    EXPECT_FALSE(rig.dialog->Parts().unicode);
 }
 
 TEST(MailViewDlg, TheLiveTextShowsTheBodyAndTheProgressWhileTheMailArrives) {
@@ -481,6 +542,11 @@ TEST(MailViewDlg, ScreenshotsOfTheDemoMails) {
         {"03-maintenance-sjis.eml", "viewer_sjis.png", false},
         {"04-party-eucjp.eml", "viewer_euc.png", false},
         {"07-estimate-pdf.eml", "viewer_header.png", true},
+        {"23-utf8-emoji.eml", "viewer_utf8_emoji.png", false},
+        {"24-outlook-alternative.eml", "viewer_utf8_alternative_header.png", true},
+        {"25-html-only.eml", "viewer_html_only.png", false},
+        {"26-rfc2231-attachment.eml", "viewer_rfc2231.png", false},
+        {"27-korean-newsletter.eml", "viewer_korean.png", false},
     };
     for (const auto& m : mails) {
         SCOPED_TRACE(m.file);

@@ -425,7 +425,7 @@ public:
     void SetWaitCursor(bool) override {}
     void ClearAttachments() override {}
     void AddAttachment(const std::string&) override {}
-    void ShowMailText(std::string) override {}
+    void ShowMailText(MailView) override {}
 
     std::vector<MailEntry*> entries;
     std::string sizeText;
