@@ -180,7 +180,8 @@ int RunConvert(CommandContext& context) {
         source = detector->Utf8() ? KANJI_UTF8 : detector->Code();
     }
     if (detect) {
-        PrintLine(std::to_string(source));
+        // The three legacy codes keep the numbers scripts already read.
+        PrintLine(source == KANJI_UTF8 ? std::string("utf8") : std::to_string(source));
         return kExitOk;
     }
 

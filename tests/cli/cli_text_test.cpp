@@ -59,7 +59,7 @@ TEST(CliConvert, EachCodeIsDetectedAndConverted) {
         {"cut at a zero byte", cut, {}, kUtf8},
         {"detect before a zero byte", cut, {"--detect"}, "0\n"},
         {"empty file", "", {}, ""},
-        {"detect utf8", kUtf8, {"--detect"}, "3\n"},
+        {"detect utf8", kUtf8, {"--detect"}, "utf8\n"},
         {"utf8 taken as itself", kUtf8, {}, kUtf8},
         {"utf8 to sjis, named", kUtf8, {"--from", "utf8", "--to", "sjis"}, kSjis},
         {"utf8 to jis", kUtf8, {"--to", "jis"}, kJis},
