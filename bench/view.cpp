@@ -150,6 +150,7 @@ public:
         engine_.SwitchAccount("bench");
         WriteCache(*engine_.Mailbox(), setup);
         entry_.id = 1;
+        entry_.uid = setup.uid;  // an entry acts only on the record holding its own id
         entry_.size = static_cast<std::uint32_t>(setup.mailSize);
         if (window) {
             profile_ = std::make_unique<wp::Profile>(folder + "/profile.ini");
