@@ -20,36 +20,6 @@ namespace io = cache_io;
 
 namespace {
 
-std::optional<std::int32_t> StatCount(const char* reply) {
-    std::string_view line(reply);
-    line = line.substr(0, line.find('\n'));
-    ListingTokens tokens = SplitListingLine(line);
-    if (tokens.count < 2) {
-        return std::nullopt;
-    }
-    return ParseCount(tokens.second);
-}
-
-// The account's write lock for one stretch of work, unless it was held already.
-class LockScope {
-public:
-    explicit LockScope(CMailboxFiles& mailbox)
-        : mailbox_(mailbox), heldBefore_(mailbox.HoldsWriteLock()), state_(mailbox.LockForWriting()) {}
-    ~LockScope() {
-        if (!heldBefore_) {
-            mailbox_.UnlockWriting();
-        }
-    }
-    LockScope(const LockScope&) = delete;
-    LockScope& operator=(const LockScope&) = delete;
-    CacheLock::State state() const { return state_; }
-
-private:
-    CMailboxFiles& mailbox_;
-    bool heldBefore_;
-    CacheLock::State state_;
-};
-
 // The temporaries of the fresh listing go whatever happened.
 class ListingTemporaries {
 public:
@@ -99,7 +69,7 @@ int DeleteMarked(CMailboxFiles& mailbox, OperationContext& ctx, DeletionReport* 
 
     // The response file and the temporaries are the account's: another
     // window or wrenpost-cli listing it would mix its files with ours.
-    LockScope lock(mailbox);
+    WriteLockScope lock(mailbox);
     if (lock.state() != CacheLock::State::kHeld) {
         mailbox.ReportLockRefused(lock.state(), ctx.prompt);
         return -1;
@@ -216,7 +186,7 @@ void SettleDeletion(CMailboxFiles& mailbox, MailList& list, DeletionReport& repo
     }
     // Another process writing the files now lists the server afresh: what it
     // writes is right whatever this run did.
-    LockScope lock(mailbox);
+    WriteLockScope lock(mailbox);
     if (lock.state() != CacheLock::State::kHeld) {
         return;
     }

@@ -122,17 +122,6 @@ private:
     Clock::time_point lastFlush_{};
 };
 
-// The count of a STAT reply "+OK count size"; nullopt when it has none.
-std::optional<std::int32_t> StatCount(const char* reply) {
-    std::string_view line(reply);
-    line = line.substr(0, line.find('\n'));
-    ListingTokens tokens = SplitListingLine(line);
-    if (tokens.count < 2) {
-        return std::nullopt;
-    }
-    return ParseCount(tokens.second);
-}
-
 int NotOnServer(FetchViewer& viewer) {
     viewer.SetStatusText(Sjis(kNotOnServerText));
     return -2;

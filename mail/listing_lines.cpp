@@ -111,4 +111,14 @@ std::optional<std::int32_t> ParseCount(std::string_view token) {
     return static_cast<std::int32_t>(value);
 }
 
+std::optional<std::int32_t> StatCount(const char* reply) {
+    std::string_view line(reply);
+    line = line.substr(0, line.find('\n'));
+    ListingTokens tokens = SplitListingLine(line);
+    if (tokens.count < 2) {
+        return std::nullopt;
+    }
+    return ParseCount(tokens.second);
+}
+
 }  // namespace wp

@@ -47,5 +47,7 @@ bool IsListingEnd(std::string_view line);
 std::int32_t ParseDecimal(std::string_view token);
 // A count: digits required (after white space), no sign; nullopt otherwise.
 std::optional<std::int32_t> ParseCount(std::string_view token);
+// The count of a STAT reply "+OK count size"; nullopt when it has none.
+std::optional<std::int32_t> StatCount(const char* reply);
 
 }  // namespace wp

@@ -150,4 +150,24 @@ bool ClearCache(CMailboxFiles& mailbox, Prompt& prompt);
 // True when no file is left at the path.
 bool DeleteIfExists(const std::string& path, Prompt& prompt);
 
+// Holds the account's write lock for one run, unless it was held already.
+class WriteLockScope {
+public:
+    explicit WriteLockScope(CMailboxFiles& mailbox)
+        : mailbox_(mailbox), heldBefore_(mailbox.HoldsWriteLock()), state_(mailbox.LockForWriting()) {}
+    ~WriteLockScope() {
+        if (!heldBefore_) {
+            mailbox_.UnlockWriting();
+        }
+    }
+    WriteLockScope(const WriteLockScope&) = delete;
+    WriteLockScope& operator=(const WriteLockScope&) = delete;
+    CacheLock::State state() const { return state_; }
+
+private:
+    CMailboxFiles& mailbox_;
+    bool heldBefore_;
+    CacheLock::State state_;
+};
+
 }  // namespace wp

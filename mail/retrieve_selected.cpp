@@ -99,16 +99,6 @@ private:
     std::string capture_;
 };
 
-std::optional<std::int32_t> StatCount(const char* reply) {
-    std::string_view line(reply);
-    line = line.substr(0, line.find('\n'));
-    ListingTokens tokens = SplitListingLine(line);
-    if (tokens.count < 2) {
-        return std::nullopt;
-    }
-    return ParseCount(tokens.second);
-}
-
 bool FolderHolds(const std::string& folder, const std::string& name) {
     return io::Exists(folder + DiskFileName(name));
 }

@@ -62,37 +62,6 @@ private:
     std::int64_t size_ = 0;
 };
 
-// The count of the STAT reply "+OK count size"; nullopt when it has none.
-std::optional<std::int32_t> StatCount(const char* reply) {
-    std::string_view line(reply);
-    line = line.substr(0, line.find('\n'));
-    ListingTokens tokens = SplitListingLine(line);
-    if (tokens.count < 2) {
-        return std::nullopt;
-    }
-    return ParseCount(tokens.second);
-}
-
-// Holds the account's write lock for one run, unless the caller held it.
-class WriteLockScope {
-public:
-    explicit WriteLockScope(CMailboxFiles& mailbox)
-        : mailbox_(mailbox), heldBefore_(mailbox.HoldsWriteLock()), state_(mailbox.LockForWriting()) {}
-    ~WriteLockScope() {
-        if (!heldBefore_) {
-            mailbox_.UnlockWriting();
-        }
-    }
-    WriteLockScope(const WriteLockScope&) = delete;
-    WriteLockScope& operator=(const WriteLockScope&) = delete;
-    CacheLock::State state() const { return state_; }
-
-private:
-    CMailboxFiles& mailbox_;
-    bool heldBefore_;
-    CacheLock::State state_;
-};
-
 void ShowWriteError(Prompt& prompt, int err) {
     PromptRequest request;
     request.text = io::SystemErrorText(err);
