@@ -70,7 +70,9 @@ Entity SplitEntity(std::string_view part) {
         return {{}, part.substr(1)};
     }
     const std::size_t crlf = part.find("\r\n\r\n");
-    const std::size_t lf = part.find("\n\n");
+    // Only a bare empty line before the CR LF one matters: the body of a
+    // large mail is not searched again.
+    const std::size_t lf = part.substr(0, crlf == npos ? npos : crlf + 2).find("\n\n");
     if (crlf != npos && (lf == npos || crlf + 1 <= lf)) {
         return {part.substr(0, crlf + 2), part.substr(crlf + 4)};
     }

@@ -100,35 +100,54 @@ void UnstuffReply(std::string& reply) {
     if (read == npos) {
         return;
     }
+    // Only the lines that begin with "." change, and they are few: the text
+    // between them moves as a whole.
+    static constexpr std::string_view kDotLine = "\n.";
+    std::size_t write = read + 1;
     ++read;
-    std::size_t write = read;
-    while (read < reply.size()) {
-        std::size_t eol = reply.find('\n', read);
-        std::size_t end = eol == npos ? reply.size() : eol + 1;
-        std::string_view line(reply.data() + read, end - read);
-        // The terminating line belongs to the protocol, not to the mail.
-        if (end == reply.size() && (line == ".\r\n" || line == ".\n" || line == "." || line == ".\r")) {
+    for (;;) {
+        const char* hit = static_cast<const char*>(
+            ::memmem(reply.data() + read - 1, reply.size() - (read - 1), kDotLine.data(), kDotLine.size()));
+        const std::size_t dot = hit == nullptr ? reply.size() : static_cast<std::size_t>(hit - reply.data()) + 1;
+        if (write != read) {
+            std::memmove(reply.data() + write, reply.data() + read, dot - read);
+        }
+        write += dot - read;
+        if (dot == reply.size()) {
             break;
         }
-        std::size_t from = line.front() == '.' ? read + 1 : read;
-        if (write != from) {
-            std::memmove(reply.data() + write, reply.data() + from, end - from);
+        // The terminating line belongs to the protocol, not to the mail.
+        std::string_view line(reply.data() + dot, reply.size() - dot);
+        if (line == ".\r\n" || line == ".\n" || line == "." || line == ".\r") {
+            break;
         }
-        write += end - from;
-        read = end;
+        read = dot + 1;
     }
     reply.resize(write);
 }
 
-std::string MailTextToShow(std::string raw, std::int32_t code) {
+namespace {
+
+// A RETR reply as text: unstuffed, up to its first zero byte.
+void ReplyToText(std::string& raw) {
     UnstuffReply(raw);
-    if (std::size_t zero = raw.find('\0'); zero != npos) {
-        raw.resize(zero);
+    if (const void* zero = std::memchr(raw.data(), 0, raw.size())) {
+        raw.resize(static_cast<std::size_t>(static_cast<const char*>(zero) - raw.data()));
     }
-    // The converter ConvertToFile uses, without its file: that file would
-    // only be read back at once, and writing and reading it cost more than
-    // the conversion itself; two windows can never share it either.
-    return CKanjiConverter::Convert(raw.data(), raw.size(), code, KANJI_SJIS);
+}
+
+// The converter ConvertToFile uses, without its file: that file would only
+// be read back at once, and writing and reading it cost more than the
+// conversion itself; two windows can never share it either.
+std::string TextToShow(const std::string& text, std::int32_t code) {
+    return CKanjiConverter::Convert(text.data(), text.size(), code, KANJI_SJIS);
+}
+
+}  // namespace
+
+std::string MailTextToShow(std::string raw, std::int32_t code) {
+    ReplyToText(raw);
+    return TextToShow(raw, code);
 }
 
 std::vector<std::string> AttachmentNames(std::string_view text, const InvalidCharReport& report) {
@@ -190,9 +209,9 @@ std::vector<std::string> AttachmentNames(std::string_view text, const InvalidCha
 MailView ViewOfMail(std::string raw, std::int32_t code, const InvalidCharReport& report) {
     MailView view;
     const std::int32_t legacyCode = code == KANJI_UTF8 ? KANJI_AUTO : code;
-    view.legacy = MailTextToShow(raw, legacyCode);
-    UnstuffReply(raw);
-    raw.resize(std::min(raw.find('\0'), raw.size()));
+    // One reply of megabytes: unstuffed once, in place, and never copied.
+    ReplyToText(raw);
+    view.legacy = TextToShow(raw, legacyCode);
     std::string_view mail(raw);
     const std::size_t status = mail.find('\n');
     mail.remove_prefix(status == npos ? mail.size() : status + 1);
@@ -284,6 +303,9 @@ void LiveMailText::Clear(bool headerShown) {
 
 std::string_view LiveMailText::Append(std::string_view chunk) {
     out_.clear();
+    if (statusDone_ && (headerShown_ || split_)) {
+        return chunk;  // all of it, and megabytes of it: not copied
+    }
     auto feed = [this](std::string_view data) {
         if (data.empty()) {
             return;

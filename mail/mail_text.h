@@ -81,7 +81,8 @@ public:
 
     void Clear(bool headerShown);
     // The bytes to append to the text control for this chunk; the header
-    // part (while hidden) is in Header().
+    // part (while hidden) is in Header(). Valid while the chunk is and until
+    // the next call.
     std::string_view Append(std::string_view chunk);
     const std::string& Header() const { return header_; }
     // The header part is whole: its empty line has arrived.

@@ -620,9 +620,11 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                 const char* body = chunk + used;
                 const std::size_t bodySize = size - used;
                 bodyBytes += bodySize;
-                for (const char* p = body; (p = static_cast<const char*>(std::memchr(
-                                                p, '\n', static_cast<std::size_t>(body + bodySize - p)))) !=
-                                           nullptr;
+                // Only a listing is bounded by lines; a mail of megabytes is not counted through.
+                for (const char* p = body;
+                     lineLimit != UINT64_MAX &&
+                     (p = static_cast<const char*>(
+                          std::memchr(p, '\n', static_cast<std::size_t>(body + bodySize - p)))) != nullptr;
                      ++p) {
                     ++bodyLines;
                 }

@@ -136,6 +136,18 @@ TEST(Cp932Geta, LooksLikeUtf8NeedsValidMultiByteText) {
     EXPECT_FALSE(LooksLikeUtf8("\xED\xA0\x80"));      // a surrogate
     EXPECT_FALSE(LooksLikeUtf8("\xE6\x97"));          // cut short
     EXPECT_TRUE(LooksLikeUtf8("\xF0\xA0\xAE\xB7"));  // 𠮷
+    // Long ASCII runs are skipped in words: what follows them, at any
+    // offset and up to the last byte, is still judged.
+    for (std::size_t run = 0; run < 20; ++run) {
+        SCOPED_TRACE(run);
+        const std::string ascii(run, 'a');
+        EXPECT_TRUE(LooksLikeUtf8(ascii + "\xE6\x97\xA5"));
+        EXPECT_TRUE(LooksLikeUtf8(ascii + "\xE6\x97\xA5" + ascii));
+        EXPECT_FALSE(LooksLikeUtf8(ascii + "\xE6\x97\xA5" + ascii + "\x80"));
+        EXPECT_FALSE(LooksLikeUtf8(ascii + "\xE6\x97"));
+        EXPECT_FALSE(LooksLikeUtf8(ascii + Sj("日本語") + ascii));
+        EXPECT_FALSE(LooksLikeUtf8(ascii + ascii));
+    }
 }
 
 struct ParameterCase {

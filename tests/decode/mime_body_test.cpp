@@ -197,6 +197,11 @@ TEST(MimeReading, MailWithoutMimeKeepsItsOldReading) {
     // Undeclared UTF-8 is taken as UTF-8 by the automatic choice only.
     EXPECT_TRUE(NeedsMimeReading("Subject: x\r\n\r\n\xE6\x97\xA5\r\n", KANJI_AUTO));
     EXPECT_FALSE(NeedsMimeReading("Subject: x\r\n\r\n\xE6\x97\xA5\r\n", KANJI_SJIS));
+    // The header ends at whichever empty line comes first, bare or CR LF:
+    // a field after it is body text.
+    EXPECT_FALSE(NeedsMimeReading("Subject: x\n\nContent-Type: text/html\r\n\r\nbody\r\n", KANJI_AUTO));
+    EXPECT_FALSE(NeedsMimeReading("Subject: x\r\n\r\nContent-Type: text/html\n\nbody\n", KANJI_AUTO));
+    EXPECT_TRUE(NeedsMimeReading("Content-Type: text/html\n\nbody\r\n\r\nmore\r\n", KANJI_AUTO));
 }
 
 TEST(MimeReading, HostileNestingEndsWithoutExhaustingTheStack) {

@@ -201,6 +201,14 @@ TEST(MailText, FramingIsUndoneForShowingAndSaving) {
          "A: 1\r\n\r\npart"},
         {"a status line alone", "+OK\r\n", "+OK\r\n", ""},
         {"nothing but a status line without its end", "+OK", "+OK", ""},
+        {"a stuffed line first, then one after another", "+OK\r\n..a\r\n..\r\n...\r\nb\r\n.\r\n",
+         "+OK\r\n.a\r\n.\r\n..\r\nb\r\n", ".a\r\n.\r\n..\r\nb\r\n"},
+        {"a lone '.' line before the end is an empty line", "+OK\r\na\r\n.\r\nb\r\n.\r\n",
+         "+OK\r\na\r\n\r\nb\r\n", "a\r\n\r\nb\r\n"},
+        {"the terminator without its line end", "+OK\r\na\r\n.", "+OK\r\na\r\n", "a\r\n"},
+        {"a terminator at once", "+OK\r\n.\r\n", "+OK\r\n", ""},
+        {"a cut reply ending in a stuffed line", "+OK\r\na\r\n..b", "+OK\r\na\r\n.b", "a\r\n.b"},
+        {"a '.' line that is not the last stays text", "+OK\r\n.\r\nx", "+OK\r\n\r\nx", "\r\nx"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
