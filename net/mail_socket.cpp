@@ -316,15 +316,31 @@ void CMailSocket::StopAsync() {
 }
 
 int CMailSocket::Receive(int s) {
+    int n = 0;
     if (Encrypted() && (s == 0 || s == sock)) {
-        return ReceiveTls();
+        n = ReceiveTls(recvBuf, kBufferSize);
+    } else {
+        n = ReceivePlain(Fd(s), recvBuf, kBufferSize);
     }
-    int fd = Fd(s);
+    recvBuf[n > 0 ? n : 0] = '\0';
+    recvBuf[kBufferSize] = '\0';
+    return n;
+}
+
+int CMailSocket::ReceiveInto(char* into, int capacity) {
+    if (into == nullptr || capacity <= 0) {
+        lastError = WSAEINVAL;
+        return -1;
+    }
+    return Encrypted() ? ReceiveTls(into, capacity) : ReceivePlain(sock, into, capacity);
+}
+
+int CMailSocket::ReceivePlain(int fd, char* into, int capacity) {
     int total = 0;
     int lastErrno = 0;
     bool failed = false;
-    while (total < kBufferSize) {
-        ssize_t n = recv(fd, recvBuf + total, static_cast<std::size_t>(kBufferSize - total), MSG_DONTWAIT);
+    while (total < capacity) {
+        ssize_t n = recv(fd, into + total, static_cast<std::size_t>(capacity - total), MSG_DONTWAIT);
         if (n > 0) {
             total += static_cast<int>(n);
             continue;
@@ -338,8 +354,6 @@ int CMailSocket::Receive(int s) {
         }
         break;
     }
-    recvBuf[total] = '\0';
-    recvBuf[kBufferSize] = '\0';
     if (async_ && IsUiThread()) {
         async_->Rearm();
     }

@@ -53,6 +53,9 @@ public:
     int PollEvents(int s, SocketEvent* event, NetworkEvents* record);
     bool AsyncSelect(int s, std::uint32_t msg, long mask);
     int Receive(int s = 0);
+    // As Receive on the connected socket, into the caller's `capacity` bytes
+    // and without a terminating zero: a reply of megabytes in fewer reads.
+    int ReceiveInto(char* into, int capacity);
     int Send(const char* data, int length, int flags);
     void Close();
     void ErrorText(int code = 0);
@@ -94,7 +97,8 @@ private:
     int Fd(int s) const { return s != 0 ? s : sock; }
     void StopAsync();
     bool PollTls(SocketEvent* event, NetworkEvents* found);
-    int ReceiveTls();
+    int ReceiveTls(char* into, int capacity);
+    int ReceivePlain(int fd, char* into, int capacity);
     int SendTls(const char* data, int length);
 
     bool connectPending_ = false;  // a non-blocking connect whose outcome is not reported yet

@@ -69,18 +69,16 @@ bool CMailSocket::PollTls(SocketEvent* event, NetworkEvents* found) {
     return false;
 }
 
-int CMailSocket::ReceiveTls() {
+int CMailSocket::ReceiveTls(char* into, int capacity) {
     int total = 0;
     TlsChannel::Step step = TlsChannel::Step::kDone;
-    while (total < kBufferSize) {
-        int n = tls_->Read(recvBuf + total, kBufferSize - total, &step);
+    while (total < capacity) {
+        int n = tls_->Read(into + total, capacity - total, &step);
         if (n <= 0) {
             break;
         }
         total += n;
     }
-    recvBuf[total] = '\0';
-    recvBuf[kBufferSize] = '\0';
     if (step == TlsChannel::Step::kClosed) {
         tlsClosed_ = true;
     }

@@ -557,10 +557,22 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
             goto finish;
         }
         if (bits & FD_READ) {
-            YieldProcessor();
+            // The body of a multi-line reply goes in large reads: a mail of
+            // megabytes in pieces of the receive buffer's size took thousands
+            // of system calls.
+            const bool bulk = multiLine && statusDone;
             socket_.lastError = 0;
-            std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
-            int n = socket_.Receive(0);
+            int n = 0;
+            if (bulk) {
+                if (!bulkBuffer_) {
+                    bulkBuffer_ = std::make_unique<char[]>(kBulkSize);
+                }
+                n = socket_.ReceiveInto(bulkBuffer_.get(), kBulkSize);
+            } else {
+                YieldProcessor();
+                std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
+                n = socket_.Receive(0);
+            }
             if (n < 0 && socket_.lastError != WSAEWOULDBLOCK) {
                 TransportFailure(10317);
                 result = 0;
@@ -570,7 +582,7 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                 lastActivity = Clock::now();
                 bytesReceived += n;
                 DispatchPendingMessages();
-                const char* chunk = socket_.recvBuf;
+                const char* chunk = bulk ? bulkBuffer_.get() : socket_.recvBuf;
                 std::size_t size = static_cast<std::size_t>(n);
                 std::size_t used = 0;  // bytes of this chunk that belong to the status line
 

@@ -237,6 +237,37 @@ TEST(Pop3Session, RetrFeedsCaptureViewerAndProgress) {
     peer.Check();
 }
 
+// A reply far larger than one read, in pieces of every size, its end split
+// between two of them: every byte arrives once and in order, and the next
+// command's reply is read as its own.
+TEST(Pop3Session, ALargeRetrArrivesWholeWhateverItsPieces) {
+    std::string reply = "+OK big\r\n";
+    for (int i = 0; reply.size() < 300 * 1024; ++i) {
+        reply += (i % 7 == 0 ? ".." : "") + std::string("line ") + std::to_string(i) + "\r\n";
+    }
+    reply += ".\r\n";
+    const std::size_t end = reply.size() - 3;
+    ScriptedPeer peer;
+    LoginScript(peer)
+        .Expect("RETR 1\r\n")
+        .Send(reply, Pieces::At({5, 9, 10, 4096, 70000, 70001, 140000, end}))
+        .Expect("STAT\r\n")
+        .Send("+OK 7 1234\r\n")
+        .Expect("QUIT\r\n")
+        .Send("+OK\r\n");
+    peer.Start();
+    SessionFixture f;
+    f.Begin(ScriptedPeer::host(), peer.port(), "alice", "secret");
+    ASSERT_EQ(f.session.Login(), kLoginOk);
+    EXPECT_EQ(f.session.Retr(1), static_cast<int>(reply.size()));
+    EXPECT_EQ(f.host.capture, reply);
+    EXPECT_EQ(f.host.viewer, reply);
+    EXPECT_EQ(f.session.Stat(), 1);
+    EXPECT_EQ(f.session.statCount, 7);
+    f.session.Quit(true);
+    peer.Check();
+}
+
 TEST(Pop3Session, ErrOnAMultiLineCommandEndsItAsFailure) {
     ScriptedPeer peer;
     LoginScript(peer).Expect("TOP 9 0\r\n").Send("-ERR no such message\r\n").Expect("QUIT\r\n").Send("+OK\r\n");
