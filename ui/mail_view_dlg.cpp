@@ -79,12 +79,16 @@ QString Display(std::string_view text, bool unicode) {
 
 // The text control takes a large mail in pieces: the first at once, the
 // rest while the window stays responsive. A text document builds a block
-// per line, which for megabytes takes the better part of a second.
+// per line, which for megabytes takes the better part of a second. A piece
+// is small, so that a click or a call from the fetch waits for one only
+// briefly.
 constexpr std::size_t kFirstPiece = 128 * 1024;
-constexpr std::size_t kNextPiece = 256 * 1024;
+constexpr std::size_t kNextPiece = 64 * 1024;
 // While a mail arrives, the text control shows this much of it; the rest
 // would only be reached by scrolling, and the whole mail follows at once.
 constexpr std::size_t kLiveShown = 256 * 1024;
+// What a listed size may make the live text reserve in advance.
+constexpr std::size_t kLiveReserveMax = 64u * 1024 * 1024;
 
 // Where a piece of about `length` bytes from `from` ends: after a line end,
 // so that neither a character nor a CR LF is cut.
@@ -481,7 +485,7 @@ void CMailViewDlg::ShowParts() {
     text_->setPlainText(Display(std::string_view(parts_.body).substr(0, first), parts_.unicode));
     loadedTo_ = first;
     loading_ = loadedTo_ < parts_.body.size();
-    if (loading_) {
+    if (loading_ && !receiving_) {
         loader_->start();
     } else {
         loader_->stop();
@@ -574,9 +578,14 @@ void CMailViewDlg::BeginReceive() {
     next_->setEnabled(false);
     headerCheck_->setEnabled(false);
     cancel_->setEnabled(true);
+    receiving_ = true;
 }
 
 void CMailViewDlg::EndReceive() {
+    receiving_ = false;
+    if (Loading()) {
+        loader_->start();
+    }
     cancel_->setEnabled(false);
     previous_->setEnabled(true);
     next_->setEnabled(true);
@@ -624,6 +633,10 @@ void CMailViewDlg::AppendReceivedText(const char* chunk, std::size_t length, int
     }
     if (add.empty()) {
         return;
+    }
+    if (parts_.body.empty()) {
+        // Grown piece by piece, a mail of megabytes would be copied over and over.
+        parts_.body.reserve(std::min<std::size_t>(size_, kLiveReserveMax));
     }
     parts_.body.append(add);
     if (liveShown_ >= kLiveShown) {
@@ -678,6 +691,8 @@ void CMailViewDlg::AddAttachment(const std::string& name) {
 }
 
 void CMailViewDlg::ShowMailText(MailView view) {
+    // The live text goes first, so that its memory serves the new parts.
+    parts_ = MailTextParts();
     view_ = std::move(view);
     parts_ = PartsToShow(view_, headerCheck_->isChecked(), Command(kSourceCommand)->isChecked());
     live_.Clear(headerCheck_->isChecked());

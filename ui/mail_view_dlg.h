@@ -158,6 +158,9 @@ private:
     std::string liveCarry_;  // the live text's unfinished character or line end
     std::size_t liveShown_ = 0;
     bool loading_ = false;
+    // A fetch is under way: the rest of a large text waits for its end, so
+    // that the fetch's last calls to this thread are not held up by it.
+    bool receiving_ = false;
     std::size_t loadedTo_ = 0;  // how much of the body the text control holds
     QTimer* loader_ = nullptr;
     bool finished_ = false;
