@@ -370,6 +370,11 @@ int CMailSocket::Receive(int s) {
             std::memcpy(recvBuf + total, ahead_.get() + aheadBegin_, take);
             aheadBegin_ += take;
             total += static_cast<int>(take);
+            if (!Buffered()) {
+                // What had arrived is handed out; asking again now mostly
+                // finds nothing, and a later poll sees what came since.
+                break;
+            }
             continue;
         }
         ssize_t n = ahead ? FillAhead() : recv(fd, recvBuf + total, room, MSG_DONTWAIT);
@@ -423,20 +428,29 @@ int CMailSocket::Send(const char* data, int length, int flags) {
     }
     int sent = 0;
     int lastErrno = 0;
+    // A command fits the send buffer nearly always: wait only when it does not.
+    bool mayWrite = true;
     while (sent < length) {
-        int limit = sendTimeout != 0 ? sendTimeout * 1000 : static_cast<int>(sendWaitLimit.count());
-        pollfd p{fd, POLLOUT, 0};
-        int rc = poll(&p, 1, limit);
-        if (rc < 0 && errno == EINTR) {
-            continue;
+        if (!mayWrite) {
+            int limit = sendTimeout != 0 ? sendTimeout * 1000 : static_cast<int>(sendWaitLimit.count());
+            pollfd p{fd, POLLOUT, 0};
+            int rc = poll(&p, 1, limit);
+            if (rc < 0 && errno == EINTR) {
+                continue;
+            }
+            if (rc <= 0) {
+                lastErrno = rc == 0 ? ETIMEDOUT : errno;
+                break;
+            }
         }
-        if (rc <= 0) {
-            lastErrno = rc == 0 ? ETIMEDOUT : errno;
-            break;
-        }
-        ssize_t n = send(fd, data + sent, static_cast<std::size_t>(length - sent), flags | MSG_NOSIGNAL);
+        ssize_t n = send(fd, data + sent, static_cast<std::size_t>(length - sent),
+                         flags | MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN) {
+                mayWrite = false;
                 continue;
             }
             lastErrno = errno;
