@@ -300,6 +300,18 @@ TEST(MailSocket, BytesReadAheadAreReportedToTheIdleWatch) {
     s.Close();
 }
 
+TEST(MailSocket, ASendToAPeerThatNeverReadsEndsWithWhatWentOut) {
+    Listener l;
+    CMailSocket s;
+    ASSERT_TRUE(ConnectTo(s, l.port()));
+    ASSERT_GE(l.Accept(), 0);
+    s.sendWaitLimit = std::chrono::milliseconds(100);
+    const std::string big(64 << 20, 'z');  // more than both ends buffer
+    const int sent = s.Send(big.data(), static_cast<int>(big.size()), 0);
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, static_cast<int>(big.size()));
+}
+
 TEST(MailSocket, CloseTwiceDoesNoHarm) {
     Listener l;
     CMailSocket s;
