@@ -20,6 +20,11 @@ bool CMailSocket::BeginTls(const std::string& serverName) {
         lastError = WSAENOTSOCK;
         return false;
     }
+    if (Buffered()) {
+        // Clear text read before the handshake is nobody's to trust.
+        lastError = WSAECONNABORTED;
+        return false;
+    }
     tls_ = TlsChannel::Create(sock, serverName, &tlsError_);
     if (!tls_) {
         lastError = WSAEINVAL;
@@ -69,16 +74,18 @@ bool CMailSocket::PollTls(SocketEvent* event, NetworkEvents* found) {
     return false;
 }
 
-int CMailSocket::ReceiveTls(char* into, int capacity) {
+int CMailSocket::ReceiveTls() {
     int total = 0;
     TlsChannel::Step step = TlsChannel::Step::kDone;
-    while (total < capacity) {
-        int n = tls_->Read(into + total, capacity - total, &step);
+    while (total < kBufferSize) {
+        int n = tls_->Read(recvBuf + total, kBufferSize - total, &step);
         if (n <= 0) {
             break;
         }
         total += n;
     }
+    recvBuf[total] = '\0';
+    recvBuf[kBufferSize] = '\0';
     if (step == TlsChannel::Step::kClosed) {
         tlsClosed_ = true;
     }

@@ -549,6 +549,10 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
     std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
     lastActivity = Clock::now();
     for (;;) {
+        // Bytes the socket read ahead need no wait: no yield for them, and
+        // messages are dispatched once they are used up, not per piece.
+        const bool waited = !socket_.Buffered();
+        bool dispatched = false;
         NetworkEvents events;
         int bits = socket_.PollEvents(0, event_, &events);
         if (bits < 0) {
@@ -557,22 +561,12 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
             goto finish;
         }
         if (bits & FD_READ) {
-            // The body of a multi-line reply goes in large reads: a mail of
-            // megabytes in pieces of the receive buffer's size took thousands
-            // of system calls.
-            const bool bulk = multiLine && statusDone;
-            socket_.lastError = 0;
-            int n = 0;
-            if (bulk) {
-                if (!bulkBuffer_) {
-                    bulkBuffer_ = std::make_unique<char[]>(kBulkSize);
-                }
-                n = socket_.ReceiveInto(bulkBuffer_.get(), kBulkSize);
-            } else {
+            if (waited) {
                 YieldProcessor();
-                std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
-                n = socket_.Receive(0);
             }
+            socket_.lastError = 0;
+            std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
+            int n = socket_.Receive(0);
             if (n < 0 && socket_.lastError != WSAEWOULDBLOCK) {
                 TransportFailure(10317);
                 result = 0;
@@ -581,8 +575,11 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
             if (n >= 0) {
                 lastActivity = Clock::now();
                 bytesReceived += n;
-                DispatchPendingMessages();
-                const char* chunk = bulk ? bulkBuffer_.get() : socket_.recvBuf;
+                if (!socket_.Buffered()) {
+                    DispatchPendingMessages();
+                    dispatched = true;
+                }
+                const char* chunk = socket_.recvBuf;
                 std::size_t size = static_cast<std::size_t>(n);
                 std::size_t used = 0;  // bytes of this chunk that belong to the status line
 
@@ -632,11 +629,9 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
                 const char* body = chunk + used;
                 const std::size_t bodySize = size - used;
                 bodyBytes += bodySize;
-                // Only a listing is bounded by lines; a mail of megabytes is not counted through.
-                for (const char* p = body;
-                     lineLimit != UINT64_MAX &&
-                     (p = static_cast<const char*>(
-                          std::memchr(p, '\n', static_cast<std::size_t>(body + bodySize - p)))) != nullptr;
+                for (const char* p = body; (p = static_cast<const char*>(std::memchr(
+                                                p, '\n', static_cast<std::size_t>(body + bodySize - p)))) !=
+                                           nullptr;
                      ++p) {
                     ++bodyLines;
                 }
@@ -684,7 +679,9 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
             socket_.Close();
             goto finish;
         }
-        DispatchPendingMessages();
+        if (!dispatched && !socket_.Buffered()) {
+            DispatchPendingMessages();
+        }
         if (cancel) {
             if (multiLine) {
                 socket_.Close();  // the rest would be read as the next reply

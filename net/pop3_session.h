@@ -82,8 +82,6 @@ public:
     std::int32_t useApop = 0;
     char commandText[512] = {};
     char reply[CMailSocket::kBufferSize + 1] = {};
-    // One read of a multi-line reply's body at most.
-    static constexpr int kBulkSize = 64 * 1024;
     std::atomic<std::int16_t> cancel{0};
     Window* frameWnd = nullptr;
     std::int32_t loggedIn = 0;
@@ -143,7 +141,6 @@ private:
     bool statusSeen_ = false;
     std::int64_t retrListedSize_ = -1;
     std::atomic<std::uint32_t> watchSerial_{0};
-    std::unique_ptr<char[]> bulkBuffer_;  // kBulkSize, made at the first multi-line reply
     Fingerprint refusedCert_{};
 };
 
