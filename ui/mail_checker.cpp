@@ -73,7 +73,7 @@ public:
     void SetCount(int count) override { icon_.setIcon(CountIcon(count)); }
     void SetToolTip(const QString& text) override { icon_.setToolTip(text); }
     void ShowNotice(const QString& title, const QString& text) override {
-        icon_.showMessage(title, text, CountIcon(1));
+        icon_.showMessage(title, text, AppIcon());
     }
 
 private:
@@ -175,7 +175,8 @@ void MailChecker::Done(const CheckResult& result) {
     // The check object called this: it goes once the call has returned
     // (an earlier one has long returned).
     finished_ = std::move(check_);
-    QMetaObject::invokeMethod(this, [this] { finished_.reset(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { finished_.reset(); }, Qt::QueuedConnection);
 
     const bool interrupted = !result.ok && madeWay_;
     madeWay_ = false;
@@ -197,9 +198,15 @@ void MailChecker::Done(const CheckResult& result) {
             if (surface_) {
                 surface_->ShowNotice(QStringLiteral("新着メール %1 件").arg(result.newCount), text);
             }
-            ShowStatus(result.name + Sjis(": 新着メール ") + std::to_string(result.newCount) + Sjis(" 件"));
         }
         RefreshShownList(result.name);
+        if (result.newCount > 0) {
+            // After the refreshed list's own status, which is posted.
+            const std::string text =
+                result.name + Sjis(": 新着メール ") + std::to_string(result.newCount) + Sjis(" 件");
+            QMetaObject::invokeMethod(
+                this, [this, text] { ShowStatus(text); }, Qt::QueuedConnection);
+        }
     } else if (!interrupted && !result.stopped) {
         failures_[result.name] = result.failure;
     }
