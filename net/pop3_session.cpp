@@ -549,6 +549,10 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
     std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
     lastActivity = Clock::now();
     for (;;) {
+        // Bytes the socket read ahead need no wait: no yield for them, and
+        // messages are dispatched once they are used up, not per piece.
+        const bool waited = !socket_.Buffered();
+        bool dispatched = false;
         NetworkEvents events;
         int bits = socket_.PollEvents(0, event_, &events);
         if (bits < 0) {
@@ -557,7 +561,9 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
             goto finish;
         }
         if (bits & FD_READ) {
-            YieldProcessor();
+            if (waited) {
+                YieldProcessor();
+            }
             socket_.lastError = 0;
             std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
             int n = socket_.Receive(0);
@@ -569,7 +575,10 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
             if (n >= 0) {
                 lastActivity = Clock::now();
                 bytesReceived += n;
-                DispatchPendingMessages();
+                if (!socket_.Buffered()) {
+                    DispatchPendingMessages();
+                    dispatched = true;
+                }
                 const char* chunk = socket_.recvBuf;
                 std::size_t size = static_cast<std::size_t>(n);
                 std::size_t used = 0;  // bytes of this chunk that belong to the status line
@@ -670,7 +679,9 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
             socket_.Close();
             goto finish;
         }
-        DispatchPendingMessages();
+        if (!dispatched && !socket_.Buffered()) {
+            DispatchPendingMessages();
+        }
         if (cancel) {
             if (multiLine) {
                 socket_.Close();  // the rest would be read as the next reply
