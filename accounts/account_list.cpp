@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "accounts/check_interval.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 
@@ -306,6 +307,8 @@ bool CAccountList::ClearAccount(int number) {
     }
     if (MayWriteFile() && !account->IsBlank()) {
         DeletePassword(account->Name());
+        // A later account of the same name starts unchecked.
+        SetCheckInterval(profile_, account->Name(), 0);
     }
     *account = AccountInfo{};
     account->number = 0;

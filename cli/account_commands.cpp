@@ -5,6 +5,7 @@
 #include "accounts/account_list.h"
 #include "accounts/account_removal.h"
 #include "accounts/account_rules.h"
+#include "accounts/check_interval.h"
 #include "cli/commands.h"
 #include "cli/terminal.h"
 #include "net/tls_channel.h"
@@ -28,6 +29,35 @@ bool WritableOrSaid(const CAccountList& accounts) {
     return false;
 }
 
+// --check-every: minutes, 0 (off) to a day.
+std::optional<int> CheckEveryOption(const CommandContext& context) {
+    std::optional<std::string> value = context.args.Value("--check-every");
+    if (!value) {
+        return std::nullopt;
+    }
+    int minutes = 0;
+    for (char ch : *value) {
+        if (ch < '0' || ch > '9' || minutes > kCheckIntervalMax) {
+            minutes = -1;
+            break;
+        }
+        minutes = minutes * 10 + (ch - '0');
+    }
+    if (value->empty() || minutes < 0 || minutes > kCheckIntervalMax) {
+        throw UsageError{"--check-every には 0 (しない) から " + std::to_string(kCheckIntervalMax) +
+                         " までの分数を指定してください: " + *value};
+    }
+    return minutes;
+}
+
+bool StoreCheckEvery(Profile& profile, const std::string& name, int minutes) {
+    if (SetCheckInterval(profile, name, minutes)) {
+        return true;
+    }
+    Complain("受信間隔を保存できませんでした: " + profile.Path());
+    return false;
+}
+
 }  // namespace
 
 int RunAccountAdd(CommandContext& context) {
@@ -40,6 +70,7 @@ int RunAccountAdd(CommandContext& context) {
         throw UsageError{"--password と --no-save-password は一緒に指定できません"};
     }
     const std::string password = Cp932Argument("--password", context.Option("--password"), kPasswordMax);
+    const std::optional<int> checkEvery = CheckEveryOption(context);
     TlsMode tls = TlsMode::kNone;
     if (auto mode = context.args.Value("--tls")) {
         if (*mode == "starttls") {
@@ -88,7 +119,27 @@ int RunAccountAdd(CommandContext& context) {
     } else {
         accounts.DeletePassword(name);
     }
+    // Also when none is given: an interval left by an account of that name
+    // removed elsewhere must not carry over.
+    if (!StoreCheckEvery(profile, name, checkEvery.value_or(0))) {
+        return kExitFailed;
+    }
     return kExitOk;
+}
+
+int RunAccountSet(CommandContext& context) {
+    const std::string name = Cp932Argument("NAME", context.args.positionals[0], kAccountNameMax);
+    const std::optional<int> checkEvery = CheckEveryOption(context);
+    if (!checkEvery) {
+        throw UsageError{"--check-every を指定してください"};
+    }
+    Profile profile;
+    CAccountList accounts(true, context.DataFolder(), profile);
+    if (FindAccount(accounts, name) == 0) {
+        Complain("アカウントがありません: " + context.args.positionals[0]);
+        return kExitFailed;
+    }
+    return StoreCheckEvery(profile, name, *checkEvery) ? kExitOk : kExitFailed;
 }
 
 int RunAccountList(CommandContext& context) {

@@ -16,13 +16,10 @@ namespace wp::cli {
 namespace {
 
 constexpr OptionSpec kConvertOptions[] = {{"--from", true}, {"--to", true}, {"--detect", false}};
-constexpr OptionSpec kAccountAddOptions[] = {{"--server", true},
-                                             {"--login", true},
-                                             {"--password", true},
-                                             {"--no-save-password", false},
-                                             {"--apop", false},
-                                             {"--tls", true},
-                                             {"--trust-fingerprint", true}};
+constexpr OptionSpec kAccountAddOptions[] = {
+    {"--server", true}, {"--login", true}, {"--password", true},          {"--no-save-password", false},
+    {"--apop", false},  {"--tls", true},   {"--trust-fingerprint", true}, {"--check-every", true}};
+constexpr OptionSpec kAccountSetOptions[] = {{"--check-every", true}};
 constexpr OptionSpec kListOptions[] = {{"--password", true}};
 constexpr OptionSpec kViewOptions[] = {
     {"--code", true}, {"--header", false}, {"--source", false}, {"--password", true}};
@@ -30,19 +27,21 @@ constexpr OptionSpec kDeleteOptions[] = {{"--password", true}};
 constexpr OptionSpec kSaveOptions[] = {{"--to", true}, {"--password", true}};
 
 constexpr CommandSpec kCommands[] = {
-    {"", "convert", "[--from auto|sjis|jis|euc|utf8] [--to sjis|jis|euc|utf8] [--detect] FILE", kConvertOptions, 1,
-     RunConvert},
+    {"", "convert", "[--from auto|sjis|jis|euc|utf8] [--to sjis|jis|euc|utf8] [--detect] FILE",
+     kConvertOptions, 1, RunConvert},
     {"", "headers", "FILE", {}, 1, RunHeaders},
     {"account", "add",
      "NAME --server HOST[:PORT] --login ID [--password PW] [--no-save-password] [--apop] "
-     "[--tls none|starttls|tls] [--trust-fingerprint HEX]",
+     "[--tls none|starttls|tls] [--trust-fingerprint HEX] [--check-every MIN]",
      kAccountAddOptions, 1, RunAccountAdd},
+    {"account", "set", "NAME --check-every MIN", kAccountSetOptions, 1, RunAccountSet},
     {"account", "list", "", {}, 0, RunAccountList},
     {"account", "remove", "NAME", {}, 1, RunAccountRemove},
     {"", "list", "NAME [--password PW]", kListOptions, 1, RunList},
     {"", "cached", "NAME", {}, 1, RunCached},
-    {"", "view", "NAME INDEX [--code auto|jis|sjis|euc|utf8] [--header] [--source] [--password PW]", kViewOptions, 2,
-     RunView},
+    {"", "check", "[NAME...]", {}, 0, RunCheck, true},
+    {"", "view", "NAME INDEX [--code auto|jis|sjis|euc|utf8] [--header] [--source] [--password PW]",
+     kViewOptions, 2, RunView},
     {"", "delete", "NAME INDEX... [--password PW]", kDeleteOptions, 2, RunDelete, true},
     {"", "save", "NAME INDEX... --to DIR [--password PW]", kSaveOptions, 2, RunSave, true},
 };

@@ -78,6 +78,8 @@ int RunHeaders(CommandContext& context);
 int RunAccountAdd(CommandContext& context);
 int RunAccountList(CommandContext& context);
 int RunAccountRemove(CommandContext& context);
+int RunAccountSet(CommandContext& context);
+int RunCheck(CommandContext& context);
 int RunList(CommandContext& context);
 int RunCached(CommandContext& context);
 int RunView(CommandContext& context);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -21,6 +22,7 @@
 #include "cli/cli_frame.h"
 #include "cli/commands.h"
 #include "cli/terminal.h"
+#include "engine/account_check.h"
 #include "engine/frame_engine.h"
 #include "engine/mail_request.h"
 #include "engine/viewer_forwarder.h"
@@ -50,16 +52,17 @@ void OnInterrupt(int) {
 // usual way. A second one ends the program at once.
 class InterruptWatch {
 public:
-    explicit InterruptWatch(FrameEngine& engine) {
+    explicit InterruptWatch(FrameEngine& engine) : InterruptWatch([&engine] { engine.CancelOperation(); }) {}
+    explicit InterruptWatch(std::function<void()> cancel) {
         if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
             return;
         }
         notifier_ = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [&engine] {
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [cancel = std::move(cancel)] {
             char drain[16];
             while (read(interruptPipe[0], drain, sizeof drain) > 0) {
             }
-            engine.CancelOperation();
+            cancel();
         });
         struct sigaction action {};
         action.sa_handler = &OnInterrupt;
@@ -312,6 +315,64 @@ int RunList(CommandContext& context) {
     ShowPendingMessages();
     PrintRows(frame.Rows());
     return ListingExitStatus(frame.LastStatus());
+}
+
+int RunCheck(CommandContext& context) {
+    Profile profile;
+    std::vector<std::string> names;
+    for (const std::string& typed : context.args.positionals) {
+        names.push_back(Cp932Argument("NAME", typed, kAccountNameMax));
+    }
+    CAccountList accounts(true, context.DataFolder(), profile);
+    std::vector<const AccountInfo*> chosen;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        chosen.push_back(&NamedAccount(accounts, names[i], context.args.positionals[i]));
+    }
+    if (names.empty()) {
+        for (int number = 1; number <= accounts.Size(); ++number) {
+            const AccountInfo* account = accounts.Lookup(number);
+            if (account != nullptr && !account->IsBlank() && account->SavesPassword() &&
+                !account->Password().empty()) {
+                chosen.push_back(account);
+            }
+        }
+    }
+    int status = kExitOk;
+    for (const AccountInfo* account : chosen) {
+        if (!account->SavesPassword() || account->Password().empty()) {
+            // Nobody is asked for a password here.
+            PrintError(TerminalText(account->Name()) + ": " +
+                       TerminalText(LoadString(IDS_ENTER_PASSWORD), true));
+            status = std::max(status, kExitFailed);
+            continue;
+        }
+        CheckResult result;
+        QEventLoop loop;
+        AccountCheck check(context.DataFolder(), *account, std::string(account->Password()),
+                           [&](const CheckResult& done) {
+                               result = done;
+                               loop.quit();
+                           });
+        {
+            InterruptWatch interrupts([&check] { check.Cancel(); });
+            check.Start();
+            loop.exec();
+        }
+        if (result.ok) {
+            PrintLine(TerminalText(account->Name()) + "\t" + std::to_string(result.newCount) + "\t" +
+                      std::to_string(result.total));
+            continue;
+        }
+        if (!result.failure.empty()) {
+            PrintError(TerminalText(account->Name()) + ": " + TerminalText(result.failure, true));
+        }
+        if (result.stopped) {
+            // Stopped by the user: the rest are not checked either.
+            return kExitInterrupted;
+        }
+        status = kExitFailed;
+    }
+    return status;
 }
 
 int RunCached(CommandContext& context) {

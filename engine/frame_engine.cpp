@@ -71,6 +71,9 @@ void FrameEngine::StartOperation(int kind) {
         return;
     }
     starting = 1;
+    if (onStart) {
+        onStart(kind);
+    }
     view_.SetPaneText(1, std::string());
     view_.SetPaneText(3, std::string());
     view_.ResetProgress();

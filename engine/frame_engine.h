@@ -143,6 +143,9 @@ public:
     // of kind 4 instead of "ﾒｯｾｰｼﾞの受信が完了しました。" (CP932).
     std::string retrieveReport;
     MailRequest request{};
+    // Runs when the gate lets an operation start, before it starts (the
+    // periodic check makes way for the user's work).
+    std::function<void(int kind)> onStart;
 
     // The handlers of the frame's messages.
     void OnOperationDone(int code, LParam tag = 0);

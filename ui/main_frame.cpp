@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -13,6 +14,7 @@
 #include <QToolButton>
 
 #include "accounts/account_list.h"
+#include "accounts/check_interval.h"
 #include "accounts/widgets/account_bar.h"
 #include "accounts/widgets/account_dialog.h"
 #include "decode/date_size_text.h"
@@ -29,6 +31,7 @@
 #include "ui/command_ids.h"
 #include "ui/help_page.h"
 #include "ui/images.h"
+#include "ui/mail_checker.h"
 #include "ui/mail_view_dlg.h"
 #include "ui/message_list_view.h"
 #include "ui/qt_prompt.h"
@@ -124,6 +127,8 @@ CMainFrame::CMainFrame(std::string dataFolder, Profile& profile, Prompt* prompt)
     list_->SetEngine(engine_.get());
     CreateToolBar();
     CreateAccountBar();
+    checker_ = std::make_unique<MailChecker>(*this);
+    engine_->onStart = [this](int) { checker_->MakeWay(); };
 
     viewerFactory_ = [](CMainFrame& frame) -> FrameViewer* {
         return new CMailViewDlg(frame, frame.profile_, *frame.prompt_, &frame);
@@ -157,6 +162,7 @@ CMainFrame::~CMainFrame() {
     }
     // No selection summary while the window is going.
     list_->SetEngine(nullptr);
+    checker_.reset();
     // The engine goes first: its worker may still report to this window.
     engine_.reset();
 }
@@ -735,8 +741,41 @@ void CMainFrame::OnAbout() {
     dialog.exec();
 }
 
+void CMainFrame::ShowOnAccount(const std::string& accountName) {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    if (accountName.empty() || accountName == GetSelectedAccountName()) {
+        return;
+    }
+    // As if the user picked it in the account bar (which asks first when
+    // an operation runs).
+    QComboBox* combo = accountBar_->AccountCombo();
+    for (int i = 0; i < combo->count(); ++i) {
+        // The bar keeps each item's account name (CP932) one role above its number.
+        if (combo->itemData(i, Qt::UserRole + 1).toByteArray().toStdString() == accountName) {
+            combo->setCurrentIndex(i);
+            emit combo->activated(i);
+            return;
+        }
+    }
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // The close button may leave the program running in the tray (the
+    // exit command still ends it).
+    if (!closingForGood_ && checker_ && checker_->Surface() != nullptr && KeepInTrayOnClose(profile_)) {
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        hide();
+        event->ignore();
+        return;
+    }
     if (closingForGood_ || engine_->CloseRequested()) {
+        if (!QGuiApplication::quitOnLastWindowClosed()) {
+            // Hidden in the tray, closing ends no visible window: say it.
+            QCoreApplication::quit();
+        }
         closingForGood_ = true;
         event->accept();
         return;
@@ -764,6 +803,7 @@ void CMainFrame::ViewerClosed() {
     viewer_ = nullptr;
     viewerWindow_ = nullptr;
     engine_->CancelOperation();
+    checker_->ViewerClosed();
 }
 
 void CMainFrame::SetViewerSizeText(const std::string& text) {

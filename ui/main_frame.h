@@ -30,6 +30,7 @@ namespace wp {
 
 class CAccountDlg;
 class CAccountList;
+class MailChecker;
 class Profile;
 class CAccountBar;
 class CTarnpostView;
@@ -72,6 +73,11 @@ public:
     ~CMainFrame() override;
 
     FrameEngine& Engine() { return *engine_; }
+    // The periodic check with its tray icon.
+    MailChecker& Checker() { return *checker_; }
+    // Brings the window up (from the tray), on the named account when it
+    // is not the one shown; an empty name keeps the account.
+    void ShowOnAccount(const std::string& accountName);
     // The window's size when the profile has no rectangle yet: room for the
     // six columns and about twenty rows, within the screen.
     static QSize FirstStartSize();
@@ -199,6 +205,8 @@ private:
     bool runningImages_ = false;
 
     std::unique_ptr<FrameEngine> engine_;
+    // After the engine: it goes first, and its checks with it.
+    std::unique_ptr<MailChecker> checker_;
 
     ViewerFactory viewerFactory_;
     FrameViewer* viewer_ = nullptr;

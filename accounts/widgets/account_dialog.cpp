@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QWhatsThis>
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "accounts/account_list.h"
 #include "accounts/account_removal.h"
 #include "accounts/account_rules.h"
+#include "accounts/check_interval.h"
 #include "accounts/widgets/account_frame.h"
 #include "platform/prompt.h"
 #include "platform/string_table.h"
@@ -200,6 +202,7 @@ CAccountDlg::CAccountDlg(AccountFrame& frame, Prompt& prompt, std::string dataFo
       frame_(frame),
       prompt_(prompt),
       dataFolder_(std::move(dataFolder)),
+      profile_(profile),
       store_(std::make_unique<CAccountList>(false, dataFolder_, profile)) {
     setWindowTitle(Ui(kCaption));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -271,6 +274,13 @@ void CAccountDlg::BuildControls() {
     tls_ = new QComboBox(this);
     identify(tls_, kTlsChoice, "tlsChoice");
     tls_->addItems({Ui("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    checkEvery_ = new QSpinBox(this);
+    identify(checkEvery_, kCheckEvery, "checkEveryBox");
+    checkEvery_->setRange(0, kCheckIntervalMax);
+    checkEvery_->setSuffix(QStringLiteral(" 分"));
+    checkEvery_->setSpecialValueText(QStringLiteral("しない"));
+    checkEvery_->setWhatsThis(
+        QStringLiteral("このアカウントを自動で受信する間隔を分で指定します。しない (0) のときは自動で受信しません。"));
     new_ = new QPushButton(Ui("新規ｱｶｳﾝﾄ(&N)"), this);
     identify(new_, kNewButton, "newButton");
     delete_ = new QPushButton(Ui("削除(&R)"), this);
@@ -290,6 +300,7 @@ void CAccountDlg::BuildControls() {
     QLabel* loginIdLabel = label("ﾛｸﾞｲﾝID(&C) :", loginId_);
     QLabel* serverLabel = label("POPｻｰﾊﾞｰ(&I) :", server_);
     QLabel* tlsLabel = label("暗号化(&E) :", tls_);
+    QLabel* checkEveryLabel = label("自動受信(&T) :", checkEvery_);
 
     Place(listLabel, du.Rect(6, 8, 44, 8));
     Place(list_, du.Rect(6, 19, 88, 143));
@@ -300,6 +311,7 @@ void CAccountDlg::BuildControls() {
     Place(password_, du.Rect(175, 70, 83, 13));
     Place(apop_, du.Rect(175, 85, 55, 10));
     Place(tls_, du.Rect(150, 100, 108, 13));
+    Place(checkEvery_, du.Rect(150, 117, 60, 13));
     Place(new_, du.Rect(6, 167, 54, 16));
     Place(delete_, du.Rect(62, 167, 54, 16));
     Place(save_, du.Rect(204, 167, 54, 16));
@@ -309,8 +321,9 @@ void CAccountDlg::BuildControls() {
     line1019.setHeight(3);
     separator_->setGeometry(line1019);
     // Labels sit level with their boxes, their colons against them.
-    for (auto [widget, x, w] : {std::tuple{nameLabel, 107, 40}, std::tuple{loginIdLabel, 110, 37},
-                                std::tuple{serverLabel, 104, 43}, std::tuple{tlsLabel, 104, 43}}) {
+    for (auto [widget, x, w] :
+         {std::tuple{nameLabel, 107, 40}, std::tuple{loginIdLabel, 110, 37}, std::tuple{serverLabel, 104, 43},
+          std::tuple{tlsLabel, 104, 43}, std::tuple{checkEveryLabel, 100, 47}}) {
         widget->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         QRect box = widget->buddy()->geometry();
         Place(widget, QRect(du.X(x), box.top(), du.X(x + w) - du.X(x), box.height()), Anchor::Right);
@@ -323,7 +336,8 @@ void CAccountDlg::BuildControls() {
     setTabOrder(savePassword_, password_);
     setTabOrder(password_, apop_);
     setTabOrder(apop_, tls_);
-    setTabOrder(tls_, new_);
+    setTabOrder(tls_, checkEvery_);
+    setTabOrder(checkEvery_, new_);
     setTabOrder(new_, delete_);
     setTabOrder(delete_, save_);
     setTabOrder(save_, close_);
@@ -439,6 +453,7 @@ void CAccountDlg::ShowSelected() {
     password_->setText(saves ? Cp932ToQString(account->Password()) : QString());
     apop_->setChecked(account->UsesApop());
     tls_->setCurrentIndex(account->TlsModeValue());
+    checkEvery_->setValue(CheckInterval(profile_, account->Name()));
 }
 
 void CAccountDlg::NewAccount() {
@@ -451,6 +466,7 @@ void CAccountDlg::NewAccount() {
     password_->setEnabled(true);
     apop_->setChecked(false);
     tls_->setCurrentIndex(0);
+    checkEvery_->setValue(0);
     name_->setFocus();
 }
 
@@ -577,6 +593,7 @@ void CAccountDlg::SaveAccount() {
     } else {
         store_->DeletePassword(*name);
     }
+    SetCheckInterval(profile_, *name, checkEvery_->value());
     AddListItem(Cp932ToQString(*name), record.number);
     NewAccount();
     if (!written) {

@@ -38,6 +38,7 @@ class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
+class QSpinBox;
 
 namespace wp {
 
@@ -63,6 +64,7 @@ public:
     static constexpr int kPasswordBox = 1014;
     static constexpr int kApopCheck = 1018;
     static constexpr int kSeparator = 1019;
+    static constexpr int kCheckEvery = 1031;  // minutes between checks by itself; 0 never
     static constexpr int kTlsChoice = 1030;  // 暗号化: なし / STARTTLS / SSL/TLS (the stored mode's order)
 
     // frame: the main window; prompt: its message boxes; dataFolder: where
@@ -110,6 +112,7 @@ private:
     AccountFrame& frame_;
     Prompt& prompt_;
     std::string dataFolder_;
+    Profile& profile_;
     std::unique_ptr<CAccountList> store_;
     bool closing_ = false;
 
@@ -121,6 +124,7 @@ private:
     QLineEdit* password_ = nullptr;
     QCheckBox* apop_ = nullptr;
     QComboBox* tls_ = nullptr;
+    QSpinBox* checkEvery_ = nullptr;
     QPushButton* new_ = nullptr;
     QPushButton* delete_ = nullptr;
     QPushButton* save_ = nullptr;

@@ -575,6 +575,7 @@ TEST_F(AccountDialog, ControlsCarryTheirTextsOrderAndHelp) {
         {Dlg::kPasswordBox, nullptr, true},
         {Dlg::kApopCheck, "APOP対応(&P)", true},
         {Dlg::kTlsChoice, nullptr, true},
+        {Dlg::kCheckEvery, nullptr, true},
         {Dlg::kNewButton, "新規ｱｶｳﾝﾄ(&N)", false},
         {Dlg::kDeleteButton, "削除(&R)", true},
         {Dlg::kSaveButton, "登録(&U)", true},
@@ -609,7 +610,10 @@ TEST_F(AccountDialog, ControlsCarryTheirTextsOrderAndHelp) {
     std::vector<int> order;
     QWidget* at = List();
     do {
-        if ((at->focusPolicy() & Qt::TabFocus) && at->isEnabled() && at->isVisible()) {
+        // A spin box's own editor is the box.
+        const bool innerEditor = !at->property("controlId").isValid() && at->parentWidget() != nullptr &&
+                                 at->parentWidget()->property("controlId").isValid();
+        if ((at->focusPolicy() & Qt::TabFocus) && at->isEnabled() && at->isVisible() && !innerEditor) {
             order.push_back(at->property("controlId").toInt());
         }
         at = at->nextInFocusChain();

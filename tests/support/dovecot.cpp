@@ -401,6 +401,39 @@ testing::AssertionResult FillMailbox(std::string_view user, const std::vector<st
     return testing::AssertionSuccess();
 }
 
+testing::AssertionResult DeliverMail(std::string_view user, const std::vector<std::string>& mails) {
+    if (!ValidUserName(user) || DovecotCredentials(user).name.empty()) {
+        return testing::AssertionFailure() << "DeliverMail: no such test user \"" << user << "\"";
+    }
+    DovecotServer server = FindDovecot();
+    if (!server) {
+        return testing::AssertionFailure() << "DeliverMail: " << server.error;
+    }
+    const std::string maildir = DovecotDir() + "/mail/" + std::string(user) + "/Maildir";
+    std::string error;
+    for (const char* sub : {"cur", "new", "tmp"}) {
+        if (!MakeOwnedDirectory(maildir + "/" + sub, server, error)) {
+            return testing::AssertionFailure() << "DeliverMail: " << error;
+        }
+    }
+    // Later seconds than every mail already there, so the new ones come last.
+    constexpr long long kFirstSecond = 1600000000;
+    const std::size_t already = MailFiles(user).size();
+    const long pid = static_cast<long>(getpid());
+    static std::size_t serial = 0;
+    for (std::size_t i = 0; i < mails.size(); ++i) {
+        std::string bytes = ToCrlf(mails[i]);
+        char base[128];
+        std::snprintf(base, sizeof base, "%lld.M%06zuP%ldD%zu.wrenpost,S=%zu,W=%zu",
+                      kFirstSecond + static_cast<long long>(already + i), ++serial % 1000000, pid, i + 1,
+                      bytes.size(), bytes.size());
+        if (!WriteMail(maildir, base, bytes, server, error)) {
+            return testing::AssertionFailure() << "DeliverMail: " << error;
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
 std::vector<std::string> MailboxMails(std::string_view user) {
     std::vector<std::string> mails;
     if (!ValidUserName(user)) {

@@ -98,6 +98,10 @@ std::string ToCrlf(std::string_view mail);
 // still ending. Unique ids never repeat those of an earlier fill.
 testing::AssertionResult FillMailbox(std::string_view user, const std::vector<std::string>& mails);
 
+// Adds `mails` behind those the mailbox holds, as a delivery does: the next
+// login sees them as new messages after the others, with new unique ids.
+testing::AssertionResult DeliverMail(std::string_view user, const std::vector<std::string>& mails);
+
 // The user's stored mails, in the order they were filled (deleted ones gone).
 std::vector<std::string> MailboxMails(std::string_view user);
 // How many mails the user's mailbox holds.
