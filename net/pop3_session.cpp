@@ -578,8 +578,7 @@ std::int16_t CPop3Session::Exchange(const char* text, int length, SessionHost* t
         std::memcpy(tail + keep, data, size);
         tailLength = keep + size;
     };
-    // A multi-line reply that was asked for ahead of others must not take
-    // their answers; a cancel may only end it by closing the connection.
+    // The reply was read to its end: what follows is the next one's.
     bool whole = false;
     Clock::time_point lastActivity;
     auto deliver = [&](const char* data, std::size_t size) {
