@@ -1,11 +1,15 @@
-// Time of saving every listed mail through the save command's retrieval
-// against the test Dovecot, beside RETR of the same mails through a plain
-// blocking client.
+// Time of saving every listed mail through the save command (naming the
+// files, then the retrieval) against the test Dovecot, beside RETR of the
+// same mails through a plain blocking client, once with the replies only and
+// once writing each mail to a new file of its own as the save does.
 //
-//   bench_save_selected [mails] [kilobytes] [folder]
+//   bench_save_selected [mails] [kilobytes] [folder] [rounds]
 //
-// Default 1000 mails of 20 KB, saved under the build's Dovecot folder; a
-// folder on tmpfs (/dev/shm) leaves out what the file system costs.
+// Default 1000 mails of 20 KB, saved under the build's Dovecot folder, five
+// rounds; a folder on tmpfs (/dev/shm) leaves out what the file system
+// costs. Every run writes into a fresh folder and nothing is deleted until
+// the last round: on a file system that searches its recently freed inodes
+// when it creates one, a run after a deletion pays for it.
 
 #include "bench/bench_dovecot.h"
 #include "mail/mailbox_files.h"
@@ -16,10 +20,13 @@
 #include "net/pop3_session.h"
 #include "support/blocking_pop3.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -81,15 +88,18 @@ struct Rig {
     }
 };
 
+std::vector<std::string> written;  // folders to remove at the end
+
 double SaveRun(Rig& rig, const wp::test::DovecotServer& server, const std::string& user,
                const std::string& password, std::size_t* bytes) {
     const std::string target = FreshFolder("saved", savedBase) + "/";
+    written.push_back(target);
     wp::FileNameMap names;
-    wp::NameSelectedRows(rig.list, names, target);
     wp::RetrieveRun run;
     run.folder = target;
     run.names = &names;
     auto start = Clock::now();
+    wp::NameSelectedRows(rig.list, names, target);
     rig.Login(server, user, password);
     wp::OperationContext ctx = rig.Context();
     const int result = wp::RetrieveSelected(rig.mailbox, ctx, run);
@@ -103,12 +113,37 @@ double SaveRun(Rig& rig, const wp::test::DovecotServer& server, const std::strin
     for (const std::string& path : run.written) {
         *bytes += std::filesystem::file_size(path);
     }
-    std::filesystem::remove_all(target);
     return seconds;
 }
 
+// What a plain client writes of a RETR reply: the lines between the status
+// line and the terminating one, a leading "." of a stuffed line dropped.
+bool WriteReply(const std::string& path, const std::string& reply, std::string& out) {
+    out.clear();
+    std::size_t at = reply.find('\n');
+    at = at == std::string::npos ? reply.size() : at + 1;
+    const std::size_t end = reply.size() >= 5 ? reply.size() - 3 : reply.size();  // keeps the CR LF before "."
+    while (at < end) {
+        std::size_t eol = reply.find('\n', at);
+        std::size_t next = eol == std::string::npos || eol >= end ? end : eol + 1;
+        out.append(reply, reply[at] == '.' ? at + 1 : at, next - (reply[at] == '.' ? at + 1 : at));
+        at = next;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    const bool whole = ::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
+    return ::close(fd) == 0 && whole;
+}
+
 double BlockingRun(const wp::test::DovecotServer& server, const std::string& user, const std::string& password,
-                   int mails) {
+                   int mails, bool files, std::size_t* bytes) {
+    std::string target;
+    if (files) {
+        target = FreshFolder("blocking", savedBase) + "/";
+        written.push_back(target);
+    }
     wp::test::BlockingPop3 client;
     auto start = Clock::now();
     if (!client.Connect(server.host, server.port) || !client.LoginUser(user, password)) {
@@ -116,18 +151,44 @@ double BlockingRun(const wp::test::DovecotServer& server, const std::string& use
         std::exit(1);
     }
     std::string reply;
+    std::string out;
     client.Command("NOOP");
     client.Command("STAT");
     client.MultiLine("LIST", reply);
     client.MultiLine("UIDL", reply);
+    *bytes = 0;
     for (int n = 1; n <= mails; ++n) {
         if (!client.MultiLine("RETR " + std::to_string(n), reply)) {
             std::fprintf(stderr, "blocking client: RETR %d failed\n", n);
             std::exit(1);
         }
+        if (files) {
+            if (!WriteReply(target + std::to_string(n) + ".eml", reply, out)) {
+                std::fprintf(stderr, "blocking client: cannot write mail %d\n", n);
+                std::exit(1);
+            }
+            *bytes += out.size();
+        }
     }
     client.Command("QUIT");
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Times {
+    std::vector<double> runs;
+    void Add(double seconds) { runs.push_back(seconds); }
+    double Min() const { return *std::min_element(runs.begin(), runs.end()); }
+    double Median() const {
+        std::vector<double> sorted = runs;
+        std::sort(sorted.begin(), sorted.end());
+        const std::size_t n = sorted.size();
+        return n % 2 != 0 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
+};
+
+void Print(const char* what, const Times& times, int mails) {
+    std::printf("  %-26s min %7.3f s  median %7.3f s  (%.1f us per mail at the median)\n", what, times.Min(),
+                times.Median(), times.Median() * 1e6 / mails);
 }
 
 }  // namespace
@@ -137,6 +198,7 @@ int main(int argc, char** argv) {
     const int mails = argc > 1 ? std::atoi(argv[1]) : 1000;
     const std::size_t kilobytes = argc > 2 ? static_cast<std::size_t>(std::atoi(argv[2])) : 20;
     savedBase = argc > 3 ? argv[3] : wp::test::DovecotDir();
+    const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
     auto server = wp::bench::EnsureDovecot();
     auto user = wp::test::LeaseUser();
     if (!user) {
@@ -169,18 +231,32 @@ int main(int argc, char** argv) {
         rig.list.SetSelected(row, true);
     }
 
-    // Alternate the two and keep the best of three each.
-    double bestSave = 1e9, bestBlocking = 1e9;
+    // Alternate the three, so that load and the file system's state fall
+    // on each alike.
+    Times save, blocking, blockingFiles;
     std::size_t saved = 0;
-    for (int round = 0; round < 3; ++round) {
-        bestBlocking = std::min(bestBlocking, BlockingRun(server, user.name(), user.password(), mails));
-        bestSave = std::min(bestSave, SaveRun(rig, server, user.name(), user.password(), &saved));
+    std::size_t blockingSaved = 0;
+    std::size_t ignored = 0;
+    for (int round = 0; round < rounds; ++round) {
+        blocking.Add(BlockingRun(server, user.name(), user.password(), mails, false, &ignored));
+        blockingFiles.Add(BlockingRun(server, user.name(), user.password(), mails, true, &blockingSaved));
+        save.Add(SaveRun(rig, server, user.name(), user.password(), &saved));
     }
-    std::printf("NOOP, STAT, LIST, UIDL and RETR for %d mails of %zu KB (%zu bytes saved)\n", mails, kilobytes,
-                saved);
-    std::printf("  RetrieveSelected  %8.3f s  (%.1f us per mail, files written)\n", bestSave,
-                bestSave * 1e6 / mails);
-    std::printf("  blocking RETR     %8.3f s  (%.1f us per mail)\n", bestBlocking, bestBlocking * 1e6 / mails);
-    std::printf("  ratio             %8.2f\n", bestSave / bestBlocking);
+    for (const std::string& folder : written) {
+        std::filesystem::remove_all(folder);
+    }
+    if (saved != blockingSaved) {
+        std::fprintf(stderr, "the save wrote %zu bytes, the blocking client %zu\n", saved, blockingSaved);
+        return 1;
+    }
+    std::printf("NOOP, STAT, LIST, UIDL and RETR for %d mails of %zu KB, %d rounds (%zu bytes saved)\n", mails,
+                kilobytes, rounds, saved);
+    Print("save command, files", save, mails);
+    Print("blocking RETR, files", blockingFiles, mails);
+    Print("blocking RETR, no files", blocking, mails);
+    std::printf("  ratio to blocking with files     min %.2f  median %.2f\n", save.Min() / blockingFiles.Min(),
+                save.Median() / blockingFiles.Median());
+    std::printf("  ratio to blocking without files  min %.2f  median %.2f\n", save.Min() / blocking.Min(),
+                save.Median() / blocking.Median());
     return 0;
 }

@@ -324,10 +324,13 @@ std::string_view LiveMailText::Append(std::string_view chunk) {
 
 std::string SavedMailBytes(std::string_view stored) {
     std::string mail(stored);
-    UnstuffReply(mail);
-    std::size_t body = mail.find('\n');
-    mail.erase(0, body == npos ? mail.size() : body + 1);
-    return mail;
+    return std::string(SavedMailView(mail));
+}
+
+std::string_view SavedMailView(std::string& reply) {
+    UnstuffReply(reply);
+    const std::size_t body = reply.find('\n');
+    return body == npos ? std::string_view() : std::string_view(reply).substr(body + 1);
 }
 
 bool ReplaceFileWith(const std::string& path, std::string_view bytes, int* error) {

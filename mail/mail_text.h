@@ -103,6 +103,9 @@ private:
 // line and its terminating "." line, with the dot-stuffing undone; line ends
 // stay as received.
 std::string SavedMailBytes(std::string_view stored);
+// The same without a copy: `reply` is unstuffed in place and the result
+// points into it.
+std::string_view SavedMailView(std::string& reply);
 
 // Writes `bytes` to `path` in full or not at all: a sibling is written and
 // renamed over the file. False with the errno value in *error when it fails;

@@ -84,14 +84,15 @@ public:
     void ClearViewerText() override {}
     void AppendViewerText(const char*, std::size_t, int) override {}
 
+    // One buffer serves every mail of the run: its capacity stays.
     void BeginCapture(std::size_t expected) {
         capture_.clear();
         capture_.reserve(std::min(expected, kReserveLimit) + 4096);
         capturing_ = true;
     }
-    std::string TakeCapture() {
+    std::string& EndCapture() {
         capturing_ = false;
-        return std::move(capture_);
+        return capture_;
     }
 
 private:
@@ -347,11 +348,11 @@ int RetrieveSelected(CMailboxFiles& mailbox, OperationContext& ctx, RetrieveRun&
                 ahead.From(static_cast<std::size_t>(handled - 1));
                 host.BeginCapture(static_cast<std::size_t>(std::max(found.size, 0)));
                 const int rawLength = session.Retr(found.msgNo, &host);
-                std::string raw = host.TakeCapture();
+                std::string& raw = host.EndCapture();
                 if (rawLength == 0 || raw.find('\n') == std::string::npos) {
                     result = -1;
                     run.notSaved.push_back(current);
-                } else if (std::optional<std::string> path = WriteMailFile(run, entry, SavedMailBytes(raw))) {
+                } else if (std::optional<std::string> path = WriteMailFile(run, entry, SavedMailView(raw))) {
                     run.written.push_back(*path);
                 } else {
                     run.notSaved.push_back(*run.names->Find(entry));

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "mail/cache_io.h"
@@ -69,11 +71,32 @@ bool CMailboxFiles::WriteUidIndex() {
         return false;
     }
     const std::int64_t count = *size / static_cast<std::int64_t>(kIndexRecordSize);
+    // The records are filled in a block at a time: one write per block, not
+    // one per mail.
+    constexpr std::int64_t kBlockRecords = 512;
+    std::string block;
+    std::int64_t blockFirst = 0;  // the record the block begins with
+    bool ok = true;
+    auto flush = [&]() {
+        if (!block.empty() && !io::WriteAt(index.get(), block.data(), block.size(),
+                                           blockFirst * static_cast<std::int64_t>(kIndexRecordSize))) {
+            ok = false;
+        }
+        block.clear();
+    };
+    auto load = [&](std::int64_t first) {
+        const std::int64_t records = std::min(kBlockRecords, count - first);
+        block.resize(static_cast<std::size_t>(records) * kIndexRecordSize);
+        blockFirst = first;
+        if (io::ReadAt(index.get(), block.data(), block.size(),
+                       first * static_cast<std::int64_t>(kIndexRecordSize)) != block.size()) {
+            ok = false;
+        }
+    };
     ListingLineReader reader(in.get());
     reader.SkipLine();
-    bool ok = true;
     std::string_view line;
-    for (std::int64_t k = 0; k < count;) {
+    for (std::int64_t k = 0; k < count && ok;) {
         ListingLineReader::Result result = reader.Next(&line);
         if (result == ListingLineReader::Result::kEnd) {
             break;
@@ -89,15 +112,25 @@ bool CMailboxFiles::WriteUidIndex() {
         ++k;
         // A line without an id leaves the placeholder.
         if (tokens.count > 1) {
+            const std::int64_t record = k - 1;
+            if (block.empty() || record >= blockFirst + kBlockRecords) {
+                flush();
+                if (!ok) {
+                    break;
+                }
+                load(record);
+                if (!ok) {
+                    break;
+                }
+            }
             IndexRecord field;
             SetUid(field, tokens.second);
-            std::int64_t at =
-                static_cast<std::int64_t>(kIndexRecordSize) * (k - 1) + static_cast<std::int64_t>(kUidOffset);
-            if (!io::WriteAt(index.get(), field.uid, kUidField, at)) {
-                ok = false;
-                break;
-            }
+            const std::size_t at = static_cast<std::size_t>(record - blockFirst) * kIndexRecordSize;
+            std::memcpy(block.data() + at + kUidOffset, field.uid, kUidField);
         }
+    }
+    if (ok) {
+        flush();
     }
     if (std::ferror(in.get())) {
         ok = false;

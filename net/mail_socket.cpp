@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,10 +33,27 @@ public:
         QObject::connect(&notifier_, &QSocketNotifier::activated, this, [this] { OnActivated(); });
     }
 
-    void Rearm() {
-        if (waitingForReceive_) {
-            waitingForReceive_ = false;
-            notifier_.setEnabled(true);
+    // After a receive: bytes still read ahead are reported at once, as the
+    // system would report bytes still queued.
+    void Rearm(bool buffered) {
+        if (!waitingForReceive_) {
+            return;
+        }
+        if (buffered) {
+            target_->Post(msg_, static_cast<WParam>(fd_), static_cast<LParam>(MakeLong(FD_READ, 0)));
+            return;
+        }
+        waitingForReceive_ = false;
+        notifier_.setEnabled(true);
+    }
+
+    // Armed while bytes wait in the read-ahead buffer: the system will not
+    // report them.
+    void ReportBuffered() {
+        if (mask_ & FD_READ) {
+            notifier_.setEnabled(false);
+            waitingForReceive_ = true;
+            target_->Post(msg_, static_cast<WParam>(fd_), static_cast<LParam>(MakeLong(FD_READ, 0)));
         }
     }
 
@@ -95,6 +113,7 @@ bool CMailSocket::Create(Window* notifyWindow, const char* hostText, std::uint16
         return false;
     }
     sock = fd;
+    DropAhead();
     connectPending_ = false;
     listening_ = false;
     return true;
@@ -231,6 +250,18 @@ int CMailSocket::PollEvents(int s, SocketEvent* event, NetworkEvents* record) {
         }
         return static_cast<int>(found.networkEvents);
     }
+    if (Buffered()) {
+        // Read already: no system call, and no close before these bytes.
+        if (event->mask & FD_READ) {
+            found.networkEvents |= FD_READ;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (record != nullptr) {
+            *record = found;
+        }
+        return static_cast<int>(found.networkEvents);
+    }
     short wanted = 0;
     if (event->mask & (FD_READ | FD_CLOSE | FD_ACCEPT)) {
         wanted |= POLLIN;
@@ -265,8 +296,10 @@ int CMailSocket::PollEvents(int s, SocketEvent* event, NetworkEvents* record) {
                 found.networkEvents |= FD_ACCEPT;
             }
         } else {
+            // The plain connection reads what is there at once: Receive
+            // then needs no call of its own.
             char c = 0;
-            ssize_t n = recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+            ssize_t n = tls_ == nullptr ? FillAhead() : recv(fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
             if (n > 0) {
                 if (event->mask & FD_READ) {
                     found.networkEvents |= FD_READ;
@@ -304,7 +337,13 @@ bool CMailSocket::AsyncSelect(int s, std::uint32_t msg, long mask) {
     }
     std::uint32_t message = msg != 0 ? msg : notifyMsg;
     Window* target = notifyWnd;
-    RunOnUiThread([&] { async_ = std::make_unique<AsyncWatch>(fd, target, message, mask); });
+    const bool buffered = fd == sock && Buffered();
+    RunOnUiThread([&] {
+        async_ = std::make_unique<AsyncWatch>(fd, target, message, mask);
+        if (buffered) {
+            async_->ReportBuffered();
+        }
+    });
     return true;
 }
 
@@ -320,13 +359,29 @@ int CMailSocket::Receive(int s) {
         return ReceiveTls();
     }
     int fd = Fd(s);
+    const bool ahead = fd == sock && tls_ == nullptr;
     int total = 0;
     int lastErrno = 0;
     bool failed = false;
     while (total < kBufferSize) {
-        ssize_t n = recv(fd, recvBuf + total, static_cast<std::size_t>(kBufferSize - total), MSG_DONTWAIT);
+        const std::size_t room = static_cast<std::size_t>(kBufferSize - total);
+        if (ahead && Buffered()) {
+            const std::size_t take = std::min(room, aheadEnd_ - aheadBegin_);
+            std::memcpy(recvBuf + total, ahead_.get() + aheadBegin_, take);
+            aheadBegin_ += take;
+            total += static_cast<int>(take);
+            if (!Buffered()) {
+                // What had arrived is handed out; asking again now mostly
+                // finds nothing, and a later poll sees what came since.
+                break;
+            }
+            continue;
+        }
+        ssize_t n = ahead ? FillAhead() : recv(fd, recvBuf + total, room, MSG_DONTWAIT);
         if (n > 0) {
-            total += static_cast<int>(n);
+            if (!ahead) {
+                total += static_cast<int>(n);
+            }
             continue;
         }
         if (n < 0) {
@@ -341,13 +396,25 @@ int CMailSocket::Receive(int s) {
     recvBuf[total] = '\0';
     recvBuf[kBufferSize] = '\0';
     if (async_ && IsUiThread()) {
-        async_->Rearm();
+        async_->Rearm(ahead && Buffered());
     }
     if (total == 0 && failed) {
         lastError = FromErrno(lastErrno);
         return -1;
     }
     return total;
+}
+
+ssize_t CMailSocket::FillAhead() {
+    if (!ahead_) {
+        ahead_ = std::make_unique_for_overwrite<char[]>(kReadAhead);
+    }
+    ssize_t n = recv(sock, ahead_.get(), kReadAhead, MSG_DONTWAIT);
+    if (n > 0) {
+        aheadBegin_ = 0;
+        aheadEnd_ = static_cast<std::size_t>(n);
+    }
+    return n;
 }
 
 int CMailSocket::Send(const char* data, int length, int flags) {
@@ -361,20 +428,29 @@ int CMailSocket::Send(const char* data, int length, int flags) {
     }
     int sent = 0;
     int lastErrno = 0;
+    // A command fits the send buffer nearly always: wait only when it does not.
+    bool mayWrite = true;
     while (sent < length) {
-        int limit = sendTimeout != 0 ? sendTimeout * 1000 : static_cast<int>(sendWaitLimit.count());
-        pollfd p{fd, POLLOUT, 0};
-        int rc = poll(&p, 1, limit);
-        if (rc < 0 && errno == EINTR) {
-            continue;
+        if (!mayWrite) {
+            int limit = sendTimeout != 0 ? sendTimeout * 1000 : static_cast<int>(sendWaitLimit.count());
+            pollfd p{fd, POLLOUT, 0};
+            int rc = poll(&p, 1, limit);
+            if (rc < 0 && errno == EINTR) {
+                continue;
+            }
+            if (rc <= 0) {
+                lastErrno = rc == 0 ? ETIMEDOUT : errno;
+                break;
+            }
         }
-        if (rc <= 0) {
-            lastErrno = rc == 0 ? ETIMEDOUT : errno;
-            break;
-        }
-        ssize_t n = send(fd, data + sent, static_cast<std::size_t>(length - sent), flags | MSG_NOSIGNAL);
+        ssize_t n = send(fd, data + sent, static_cast<std::size_t>(length - sent),
+                         flags | MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN) {
+                mayWrite = false;
                 continue;
             }
             lastErrno = errno;
@@ -401,6 +477,7 @@ void CMailSocket::Close() {
         ::close(sock);
         sock = -1;
     }
+    DropAhead();
     connectPending_ = false;
     listening_ = false;
     std::this_thread::yield();

@@ -8,6 +8,7 @@
 #include "platform/winsock.h"
 
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -61,6 +62,12 @@ public:
     // failure returns false with the Windows Sockets number in *error.
     static bool ResolveIPv4(const char* hostText, in_addr* out, int* error);
 
+    // Bytes of the plain connection already taken from the system and not
+    // yet handed out by Receive. One system call takes what has arrived (up
+    // to kReadAhead); Receive still hands out at most kBufferSize a call.
+    bool Buffered() const { return aheadBegin_ < aheadEnd_; }
+    static constexpr std::size_t kReadAhead = 64 * 1024;
+
     std::int32_t backlog = 5;
     char recvBuf[kBufferSize + 1] = {};  // the extra byte is always zero
     std::uint16_t sendTimeout = 0;
@@ -95,6 +102,10 @@ private:
     void StopAsync();
     bool PollTls(SocketEvent* event, NetworkEvents* found);
     int ReceiveTls();
+    // One non-blocking receive into the read-ahead buffer: the byte count, 0
+    // when the peer closed, -1 with errno set.
+    ssize_t FillAhead();
+    void DropAhead() { aheadBegin_ = aheadEnd_ = 0; }
     int SendTls(const char* data, int length);
 
     bool connectPending_ = false;  // a non-blocking connect whose outcome is not reported yet
@@ -103,6 +114,9 @@ private:
     std::unique_ptr<TlsChannel> tls_;
     bool tlsClosed_ = false;  // the peer's close_notify was read
     std::string tlsError_;
+    std::unique_ptr<char[]> ahead_;
+    std::size_t aheadBegin_ = 0;
+    std::size_t aheadEnd_ = 0;
 };
 
 }  // namespace wp

@@ -20,6 +20,11 @@ bool CMailSocket::BeginTls(const std::string& serverName) {
         lastError = WSAENOTSOCK;
         return false;
     }
+    if (Buffered()) {
+        // Clear text read before the handshake is nobody's to trust.
+        lastError = WSAECONNABORTED;
+        return false;
+    }
     tls_ = TlsChannel::Create(sock, serverName, &tlsError_);
     if (!tls_) {
         lastError = WSAEINVAL;

@@ -631,6 +631,10 @@ std::int16_t CPop3Session::Exchange(const char* text, int length, SessionHost* t
     std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
     lastActivity = Clock::now();
     for (;;) {
+        // Bytes the socket read ahead need no wait: no yield for them, and
+        // messages are dispatched once they are used up, not per piece.
+        const bool waited = !socket_.Buffered();
+        bool dispatched = false;
         NetworkEvents events;
         int bits = 0;
         int n = -1;
@@ -648,7 +652,9 @@ std::int16_t CPop3Session::Exchange(const char* text, int length, SessionHost* t
                 goto finish;
             }
             if (bits & FD_READ) {
-                YieldProcessor();
+                if (waited) {
+                    YieldProcessor();
+                }
                 socket_.lastError = 0;
                 std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
                 n = socket_.Receive(0);
@@ -661,7 +667,10 @@ std::int16_t CPop3Session::Exchange(const char* text, int length, SessionHost* t
         }
         if (n >= 0) {
             lastActivity = Clock::now();
-            DispatchPendingMessages();
+            if (!socket_.Buffered()) {
+                DispatchPendingMessages();
+                dispatched = true;
+            }
             const char* chunk = socket_.recvBuf;
             std::size_t size = static_cast<std::size_t>(n);
             std::size_t used = 0;  // bytes of this chunk that belong to the status line
@@ -782,7 +791,9 @@ std::int16_t CPop3Session::Exchange(const char* text, int length, SessionHost* t
             socket_.Close();
             goto finish;
         }
-        DispatchPendingMessages();
+        if (!dispatched && !socket_.Buffered()) {
+            DispatchPendingMessages();
+        }
         // A short answer already asked for is waited for even after a
         // cancel: it may have been acted on, and the next reply is behind it.
         if (cancel && (multiLine || !queued)) {

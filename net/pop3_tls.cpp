@@ -156,7 +156,8 @@ bool CPop3Session::StartTls(int* result) {
     const char* end = std::strstr(socket_.recvBuf, "\r\n");
     int lineLength = end != nullptr ? static_cast<int>(end - socket_.recvBuf) + 2 : bytesReceived;
     char extra = 0;
-    if (bytesReceived > lineLength || recv(socket_.sock, &extra, 1, MSG_PEEK | MSG_DONTWAIT) > 0) {
+    if (bytesReceived > lineLength || socket_.Buffered() ||
+        recv(socket_.sock, &extra, 1, MSG_PEEK | MSG_DONTWAIT) > 0) {
         detailText_ = Sjis("STLS の応答の後に暗号化されていないデータが届いたため、接続を中止しました。");
         quitDue_ = false;
         return false;

@@ -208,6 +208,8 @@ TEST(MailText, FramingIsUndoneForShowingAndSaving) {
         UnstuffReply(shown);
         EXPECT_EQ(shown, c.shown);
         EXPECT_EQ(SavedMailBytes(c.reply), c.saved);
+        std::string inPlace = c.reply;
+        EXPECT_EQ(SavedMailView(inPlace), c.saved);
     }
     // Lines far longer than the 1023 characters a line reader would take:
     // a "." after that many bytes is text, not a stuffed line start.

@@ -227,6 +227,32 @@ TEST(MailboxFiles, TheListIndexStopsAtTheCountedMails) {
     EXPECT_EQ(Slurp(files.NewIndexPath()).size(), 2 * kIndexRecordSize);
 }
 
+TEST(MailboxFiles, EachIdLandsInItsOwnRecordOfALongListing) {
+    // Ids are filled in a block of records at a time: every mail across the
+    // blocks' edges gets its own, and a line without one keeps the placeholder.
+    DataFolder folder;
+    CMailboxFiles files("acct", folder.path());
+    const int mails = 1300;
+    std::string list = "+OK\r\n";
+    std::string uidl = "+OK\r\n";
+    std::vector<IndexRecord> expected;
+    for (int i = 1; i <= mails; ++i) {
+        list += std::to_string(i) + " " + std::to_string(100 + i) + "\r\n";
+        const bool withId = i % 97 != 0;
+        uidl += std::to_string(i) + (withId ? " u" + std::to_string(i) : std::string()) + "\r\n";
+        IndexRecord record = ListedRecord(i, i, 100 + i);
+        if (withId) {
+            SetUid(record, "u" + std::to_string(i));
+        }
+        expected.push_back(record);
+    }
+    Spit(files.ResponsePath(), list + ".\r\n");
+    ASSERT_TRUE(files.WriteListIndex(mails));
+    Spit(files.ResponsePath(), uidl + ".\r\n");
+    ASSERT_TRUE(files.WriteUidIndex());
+    EXPECT_TRUE(Slurp(files.NewIndexPath()) == IndexBytes(expected));
+}
+
 TEST(MailboxFiles, IndexWritingFailsWithoutAResponseFile) {
     DataFolder folder;
     CMailboxFiles files("acct", folder.path());

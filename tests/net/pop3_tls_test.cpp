@@ -51,10 +51,14 @@ TEST(Pop3Tls, BytesPipelinedAfterTheStlsAnswerEndTheLogin) {
     const std::string answer = "+OK Begin TLS negotiation\r\n+OK injected\r\n";
     struct Case {
         const char* name;
+        std::string answer;
         Pieces pieces;
     } const cases[] = {
-        {"in the same segment", Pieces::Whole()},
-        {"in a segment of their own", Pieces::At({27})},
+        {"in the same segment", answer, Pieces::Whole()},
+        {"in a segment of their own", answer, Pieces::At({27})},
+        // Read ahead with the answer, past what one receive hands out.
+        {"more than a receive buffer of them", answer + std::string(3 * CMailSocket::kBufferSize, 'x'),
+         Pieces::Whole()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -63,7 +67,7 @@ TEST(Pop3Tls, BytesPipelinedAfterTheStlsAnswerEndTheLogin) {
             .Expect("CAPA\r\n")
             .Send("+OK\r\nSTLS\r\nUSER\r\n.\r\n")
             .Expect("STLS\r\n")
-            .Send(answer, c.pieces)
+            .Send(c.answer, c.pieces)
             .Silence();
         peer.Start();
         SessionFixture f;
