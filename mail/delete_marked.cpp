@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include <cstdio>
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <unordered_set>
@@ -108,10 +110,94 @@ int DeleteMarked(CMailboxFiles& mailbox, OperationContext& ctx, DeletionReport* 
     std::unordered_set<const MailEntry*> tried;
     bool stopped = false;
     bool again = true;
+
+    // With pipelining the DELEs go out ahead of their answers; the answers
+    // are taken in the order asked, each then settling its own row, found
+    // afresh by its entry (rows move while messages are pumped). Rows that
+    // need no DELE wait their turn behind those in flight, so the report
+    // lists them in the same order as one at a time.
+    struct Pending {
+        DeletedRow handled;
+        int msgNo = 0;  // 0: no DELE
+        bool ahead = false;
+    };
+    std::deque<Pending> inFlight;
+    int markedRows = 0;
+    for (int row = 0; row < list.RowCount(); ++row) {
+        markedRows += list.MarkImage(row) == kImageMarked ? 1 : 0;
+    }
+    const bool pipelined = server && markedRows > 1 && session.Pipelines();
+    auto settle = [&](DeletedRow handled) {
+        out.rows.push_back(handled);
+        again = true;
+        if (RemovesRow(handled.outcome)) {
+            if (const int at = list.FindRow(handled.entry); at >= 0) {
+                list.SetSelected(at, false);
+                list.DeleteRow(at);
+            }
+        }
+    };
+    auto finishOne = [&] {
+        Pending next = std::move(inFlight.front());
+        inFlight.pop_front();
+        if (next.msgNo > 0) {
+            // A DELE sent ahead whose connection is gone is not sent again.
+            const bool lost = next.ahead && session.Ahead() == 0;
+            if (!lost && session.Dele(next.msgNo) > 0) {
+                next.handled.outcome = DeleteOutcome::kDeleted;
+            } else if (session.cancel) {
+                // Stopped while waiting for the answer: the row is left as
+                // it was, and the QUIT decides nothing about it (a DELE
+                // that may have been accepted is carried out by QUIT, and
+                // the next listing then drops the row).
+                tried.erase(next.handled.entry);
+                out.result = -2;
+                stopped = true;
+                return;
+            } else {
+                next.handled.outcome = DeleteOutcome::kRefused;
+            }
+        }
+        settle(next.handled);
+    };
+    auto finishAll = [&] {
+        while (!inFlight.empty()) {
+            finishOne();
+        }
+    };
+    auto submit = [&](const DeletedRow& handled, int msgNo) {
+        if (msgNo > 0 && pipelined) {
+            char text[64];
+            const int n = std::snprintf(text, sizeof text, "DELE %d\r\n", msgNo);
+            while (!inFlight.empty() && !session.RoomAhead(0)) {
+                finishOne();
+            }
+            if (session.SendAhead(text, n, 0)) {
+                inFlight.push_back({handled, msgNo, true});
+                return;
+            }
+        }
+        if (msgNo > 0 || !inFlight.empty()) {
+            if (msgNo > 0) {
+                finishAll();  // then this one alone
+            }
+            inFlight.push_back({handled, msgNo});
+            if (msgNo > 0) {
+                finishOne();
+            }
+            return;
+        }
+        settle(handled);
+    };
+
+    // Rows are read live: the user may sort, mark or unmark while messages
+    // are pumped. A pass that handled a row (and so pumped) is followed by
+    // another, so a row that moved above the scan is not missed; rows kept
+    // are not tried twice.
     while (again && !stopped) {
         again = false;
         int row = 0;
-        while (row < list.RowCount()) {
+        while (row < list.RowCount() && !stopped) {
             MailEntry* entry = list.RowEntry(row);
             const int image = list.MarkImage(row);
             if (entry == nullptr || image < 0) {
@@ -127,6 +213,7 @@ int DeleteMarked(CMailboxFiles& mailbox, OperationContext& ctx, DeletionReport* 
             DeletedRow handled;
             handled.entry = entry;
             IndexRecord record;
+            int msgNo = 0;
             if (!server) {
                 handled.outcome = DeleteOutcome::kNotOnServer;  // an empty mailbox
             } else if (ReadEntryRecord(index.get(), *entry, &record) != EntryRecord::kSame) {
@@ -139,36 +226,31 @@ int DeleteMarked(CMailboxFiles& mailbox, OperationContext& ctx, DeletionReport* 
                 IndexRecord current;
                 if (FindServerRecord(record, *server, &current) < 0) {
                     handled.outcome = DeleteOutcome::kNotOnServer;
-                } else if (session.Dele(current.msgNo) > 0) {
-                    handled.outcome = DeleteOutcome::kDeleted;
-                } else if (session.cancel) {
-                    // Stopped while waiting for the answer: the row is left as
-                    // it was, and the QUIT decides nothing about it (a DELE
-                    // that may have been accepted is carried out by QUIT, and
-                    // the next listing then drops the row).
-                    tried.erase(entry);
-                    out.result = -2;
-                    stopped = true;
-                    break;
                 } else {
-                    handled.outcome = DeleteOutcome::kRefused;
+                    msgNo = current.msgNo;
                 }
             }
-            out.rows.push_back(handled);
-            again = true;
-            if (RemovesRow(handled.outcome)) {
-                list.SetSelected(row, false);
-                list.DeleteRow(row);
-            } else {
+            const int before = list.RowCount();
+            submit(handled, msgNo);
+            // A row settled at once is gone from here; one in flight is
+            // passed, and the pass after this one looks again.
+            if (list.RowCount() == before || (row < list.RowCount() && list.RowEntry(row) == entry)) {
                 ++row;
             }
+            again = true;
 
             DispatchPendingMessages();
             if (session.cancel) {
                 out.result = -2;
                 stopped = true;
-                break;
             }
+        }
+        // The answers already asked for are read, after a stop too: the
+        // server acts on each of them.
+        finishAll();
+        if (session.cancel) {
+            out.result = -2;
+            stopped = true;
         }
     }
     return out.result;

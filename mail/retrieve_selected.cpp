@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -157,6 +159,50 @@ std::optional<std::string> WriteMailFile(RetrieveRun& run, const MailEntry* entr
     return std::nullopt;
 }
 
+// Sends the RETRs of the mails after the one being read while the server
+// allows pipelining, so a save does not wait a round trip per mail. Each
+// answer is read by the ordinary Retr of its mail; a mail skipped after all
+// only costs the answers then read and dropped.
+class RetrAhead {
+public:
+    using Locate = std::function<bool(const MailEntry*, IndexRecord*)>;
+    RetrAhead(CPop3Session& session, const std::vector<const MailEntry*>& selected, Locate locate)
+        : session_(session), selected_(selected), locate_(std::move(locate)) {}
+
+    // `current` is the index of the mail about to be read.
+    void From(std::size_t current) {
+        next_ = std::max(next_, current);
+        while (pipelined_ != 0 && next_ < selected_.size()) {
+            if (pipelined_ < 0) {
+                if (selected_.size() - current < 2) {
+                    return;
+                }
+                pipelined_ = session_.Pipelines() ? 1 : 0;
+                continue;
+            }
+            IndexRecord found;
+            if (!locate_(selected_[next_], &found)) {
+                ++next_;
+                continue;
+            }
+            const auto expected = static_cast<std::uint64_t>(std::max(found.size, 0)) + 64;
+            char text[64];
+            const int n = std::snprintf(text, sizeof text, "RETR %d\r\n", found.msgNo);
+            if (!session_.RoomAhead(expected) || !session_.SendAhead(text, n, expected)) {
+                return;
+            }
+            ++next_;
+        }
+    }
+
+private:
+    CPop3Session& session_;
+    const std::vector<const MailEntry*>& selected_;
+    Locate locate_;
+    std::size_t next_ = 0;
+    int pipelined_ = -1;
+};
+
 bool AskStop(Prompt& prompt) {
     PromptRequest request;
     request.text = Sjis(kStopQuestion);
@@ -270,6 +316,13 @@ int RetrieveSelected(CMailboxFiles& mailbox, OperationContext& ctx, RetrieveRun&
         }
     }
 
+    RetrAhead ahead(session, selected, [&](const MailEntry* entry, IndexRecord* found) {
+        IndexRecord cached;
+        return run.names->Find(entry) != nullptr && ctx.list.FindRow(entry) >= 0 && index &&
+               ReadEntryRecord(index.get(), *entry, &cached) == EntryRecord::kSame &&
+               FindServerRecord(cached, server, found) >= 0;
+    });
+
     int result = 0;
     int handled = 0;
     for (const MailEntry* entry : selected) {
@@ -292,6 +345,7 @@ int RetrieveSelected(CMailboxFiles& mailbox, OperationContext& ctx, RetrieveRun&
                     }
                 }
             } else {
+                ahead.From(static_cast<std::size_t>(handled - 1));
                 host.BeginCapture(static_cast<std::size_t>(std::max(found.size, 0)));
                 const int rawLength = session.Retr(found.msgNo, &host);
                 std::string& raw = host.EndCapture();

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <string>
@@ -224,36 +226,98 @@ int RunListing(CMailboxFiles& mailbox, OperationContext& ctx) {
     newList.reserve(records.size());
     int result = count;
 
+    // What each mail needs, decided in listing order (the first of two
+    // mails with one id is the one that may use the cache).
+    struct MailPlan {
+        MailEntry* known = nullptr;  // the entry, and so the row, this mail has
+        std::string block;
+        bool cachedBlock = false;  // the header file holds its whole block
+        bool topSent = false;      // its TOP went out ahead
+    };
+    auto planMail = [&](std::size_t j) {
+        MailPlan plan;
+        const IndexRecord& record = records[j];
+        const std::string_view uid = UidOf(record);
+        // Two mails with one id on the server: the second is fetched like a
+        // new one instead of sharing the first one's header and entry.
+        const bool firstWithUid = IsUsableUid(uid) && seenUids.insert(uid).second;
+        if (cache && firstWithUid) {
+            IndexRecord cached;
+            std::int64_t headerOffset = 0;
+            if (FindCachedRecord(record, *cache, &cached, &headerOffset) > 0) {
+                if (auto found = entryByUid.find(uid); found != entryByUid.end()) {
+                    plan.known = found->second;
+                }
+                plan.cachedBlock = cached.headerLength != 0 &&
+                                   cachedHeaders->Read(headerOffset, cached.headerLength, &plan.block);
+            }
+        }
+        return plan;
+    };
+    auto fromCache = [&list](const MailPlan& plan) {
+        return plan.cachedBlock && plan.known != nullptr && list.FindRow(plan.known) >= 0;
+    };
+    std::deque<MailPlan> plans;  // plans[0] is mail i's
+    std::size_t planned = 0;     // mails planned so far
+    std::size_t examined = 0;    // plans looked at for sending ahead
+    int pipelined = -1;          // not yet known
+    // The TOPs of the next mails go out while earlier answers are on their
+    // way; a mail whose row is found again after all still gets its answer.
+    auto sendAhead = [&](std::size_t i) {
+        while (pipelined != 0) {
+            if (examined == plans.size()) {
+                if (planned >= records.size() || plans.size() >= 2 * session.pipelineDepth) {
+                    return;
+                }
+                plans.push_back(planMail(planned++));
+            }
+            MailPlan& plan = plans[examined];
+            if (fromCache(plan)) {
+                ++examined;
+                continue;
+            }
+            if (pipelined < 0) {
+                if (records.size() - i < 2) {
+                    return;  // one mail left: nothing to overlap
+                }
+                pipelined = session.Pipelines() ? 1 : 0;
+                continue;
+            }
+            const IndexRecord& record = records[i + examined];
+            char text[64];
+            const int n = std::snprintf(text, sizeof text, "TOP %d 0\r\n", record.msgNo);
+            // Headers rarely run longer; a longer one only fills the window sooner.
+            const std::uint64_t expected = std::min<std::uint64_t>(record.size, 8192) + 64;
+            if (!session.RoomAhead(expected) || !session.SendAhead(text, n, expected)) {
+                return;
+            }
+            plan.topSent = true;
+            ++examined;
+        }
+    };
+
     // 10: one mail after the other, in the order of the fresh listing.
     for (std::size_t i = 0; i < records.size(); ++i) {
         YieldProcessor();
         const IndexRecord& record = records[i];
         const auto nextId = static_cast<std::uint32_t>(i + 1);
         const std::string_view uid = UidOf(record);
-        // Two mails with one id on the server: the second is fetched like a
-        // new one instead of sharing the first one's header and entry.
-        const bool firstWithUid = IsUsableUid(uid) && seenUids.insert(uid).second;
-        MailEntry* known = nullptr;  // the entry, and so the row, this mail has
-        MailEntry* entry = nullptr;
-        std::string block;
-        bool cachedBlock = false;  // the header file holds its whole block
-
-        if (cache && firstWithUid) {
-            IndexRecord cached;
-            std::int64_t headerOffset = 0;
-            if (FindCachedRecord(record, *cache, &cached, &headerOffset) > 0) {
-                if (auto found = entryByUid.find(uid); found != entryByUid.end()) {
-                    known = found->second;
-                }
-                cachedBlock = cached.headerLength != 0 &&
-                              cachedHeaders->Read(headerOffset, cached.headerLength, &block);
-            }
+        if (plans.empty()) {
+            plans.push_back(planMail(planned++));
         }
+        sendAhead(i);
+        MailPlan plan = std::move(plans.front());
+        plans.pop_front();
+        examined = examined > 0 ? examined - 1 : 0;
+        MailEntry* known = plan.known;
+        MailEntry* entry = nullptr;
+        std::string block = std::move(plan.block);
 
-        if (cachedBlock && known != nullptr && list.FindRow(known) >= 0) {
+        if (!plan.topSent && fromCache(plan)) {
             entry = known;  // no TOP; the row stays as it is
             entry->id = nextId;
         } else {
+            block.clear();
             mailbox.BeginCapture();
             if (session.Top(record.msgNo) == 0) {
                 mailbox.DetachCapture();

@@ -6,8 +6,10 @@
 #include <md5.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cctype>
 #include <condition_variable>
+#include <string_view>
 #include <mutex>
 #include <thread>
 #include <cstring>
@@ -36,6 +38,47 @@ bool StartsWith(const char* data, std::size_t length, const char* prefix) {
     std::size_t n = std::strlen(prefix);
     return length >= n && std::memcmp(data, prefix, n) == 0;
 }
+
+// Where a multi-line reply's terminating line ends in `data` (just past
+// it), given the reply's last bytes before `data`; npos while it has not come.
+std::size_t ReplyEnd(const char* before, std::size_t beforeLength, const char* data, std::size_t size) {
+    static constexpr std::string_view kEnd = "\r\n.\r\n";
+    // A terminator begun in the bytes before: the earliest start first.
+    for (std::size_t k = std::min<std::size_t>(beforeLength, kEnd.size() - 1); k > 0; --k) {
+        if (std::string_view(before + beforeLength - k, k) == kEnd.substr(0, k) &&
+            size >= kEnd.size() - k && std::string_view(data, kEnd.size() - k) == kEnd.substr(k)) {
+            return kEnd.size() - k;
+        }
+    }
+    const std::size_t at = std::string_view(data, size).find(kEnd);
+    return at == std::string_view::npos ? at : at + kEnd.size();
+}
+
+// Takes the replies that are read only to get past them.
+class DiscardingHost final : public SessionHost {
+public:
+    std::string ResponseFilePath() override { return {}; }
+    void AppendCapture(const char*, std::size_t) override {}
+    void ProgressAddBytes(int) override {}
+    void ClearViewerText() override {}
+    void AppendViewerText(const char*, std::size_t, int) override {}
+};
+
+// Collects a CAPA reply, bounded: a server that talks on is cut, not kept.
+class CapabilityCapture final : public SessionHost {
+public:
+    std::string ResponseFilePath() override { return {}; }
+    void AppendCapture(const char* data, std::size_t length) override {
+        std::size_t room = kLimit > text.size() ? kLimit - text.size() : 0;
+        text.append(data, length < room ? length : room);
+    }
+    void ProgressAddBytes(int) override {}
+    void ClearViewerText() override {}
+    void AppendViewerText(const char*, std::size_t, int) override {}
+
+    static constexpr std::size_t kLimit = 8192;
+    std::string text;
+};
 
 // Copies text into a fixed field, cut to fit and always terminated.
 template <std::size_t N>
@@ -302,6 +345,7 @@ int CPop3Session::Authenticate() {
 
 int CPop3Session::Login() {
     loggedIn = 0;
+    ForgetLogin();
     statCount = -1;
     quitDue_ = false;
     detailText_.clear();
@@ -386,6 +430,7 @@ end:
 
 int CPop3Session::LoginConnected() {
     loggedIn = 0;
+    ForgetLogin();
     statCount = -1;
     quitDue_ = false;
     detailText_.clear();
@@ -425,6 +470,30 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
     std::int32_t expected = 0;
     if (!busy.compare_exchange_strong(expected, 1)) {
         return 2;
+    }
+    bool queued = false;
+    if (!ahead_.empty()) {
+        if (text != nullptr && length > 0 && ahead_.front().text == std::string_view(text, static_cast<std::size_t>(length))) {
+            queued = true;
+        } else {
+            // Another command first: the answers already asked for are read
+            // and dropped, so this one's is not taken for one of theirs.
+            DiscardingHost discard;
+            while (!ahead_.empty() && socket_.sock >= 0) {
+                const std::string owed = ahead_.front().text;
+                Exchange(owed.data(), static_cast<int>(owed.size()), &discard, true);
+            }
+        }
+    }
+    std::int16_t result = Exchange(text, length, target, queued);
+    busy = 0;
+    return result;
+}
+
+std::int16_t CPop3Session::Exchange(const char* text, int length, SessionHost* target, bool queued) {
+    if (queued) {
+        aheadBytes_ -= ahead_.front().expected;
+        ahead_.pop_front();
     }
     bytesReceived = 0;
     statusSeen_ = false;
@@ -496,8 +565,21 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
     bool complete = false;
     std::uint64_t bodyBytes = 0;
     std::uint64_t bodyLines = 0;
-    char tail[4] = {};  // the last bytes received, for a terminator split over chunks
-    int tailLength = 0;
+    char tail[4] = {};  // the last bytes of the reply so far, for a terminator split over chunks
+    std::size_t tailLength = 0;
+    auto keepTail = [&](const char* data, std::size_t size) {
+        if (size >= sizeof tail) {
+            std::memcpy(tail, data + size - sizeof tail, sizeof tail);
+            tailLength = sizeof tail;
+            return;
+        }
+        std::size_t keep = std::min(tailLength, sizeof tail - size);
+        std::memmove(tail, tail + tailLength - keep, keep);
+        std::memcpy(tail + keep, data, size);
+        tailLength = keep + size;
+    };
+    // The reply was read to its end: what follows is the next one's.
+    bool whole = false;
     Clock::time_point lastActivity;
     auto deliver = [&](const char* data, std::size_t size) {
         if (size == 0) {
@@ -540,7 +622,7 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
     if (text != nullptr) {
         std::memcpy(commandText, text, static_cast<std::size_t>(length));
         commandText[length] = '\0';
-        if (length > 0 && socket_.Send(commandText, length, 0) == 0) {
+        if (!queued && length > 0 && socket_.Send(commandText, length, 0) == 0) {
             TransportFailure(10316);
             goto finish;
         }
@@ -554,120 +636,150 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
         const bool waited = !socket_.Buffered();
         bool dispatched = false;
         NetworkEvents events;
-        int bits = socket_.PollEvents(0, event_, &events);
-        if (bits < 0) {
-            TransportFailure(0);
-            result = 0;
-            goto finish;
-        }
-        if (bits & FD_READ) {
-            if (waited) {
-                YieldProcessor();
-            }
-            socket_.lastError = 0;
-            std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
-            int n = socket_.Receive(0);
-            if (n < 0 && socket_.lastError != WSAEWOULDBLOCK) {
-                TransportFailure(10317);
+        int bits = 0;
+        int n = -1;
+        if (!carry_.empty()) {
+            // The start of this reply came behind the end of the last one.
+            n = static_cast<int>(carry_.size());
+            std::memcpy(socket_.recvBuf, carry_.data(), carry_.size());
+            socket_.recvBuf[n] = '\0';
+            carry_.clear();
+        } else {
+            bits = socket_.PollEvents(0, event_, &events);
+            if (bits < 0) {
+                TransportFailure(0);
                 result = 0;
                 goto finish;
             }
-            if (n >= 0) {
-                lastActivity = Clock::now();
-                bytesReceived += n;
-                if (!socket_.Buffered()) {
-                    DispatchPendingMessages();
-                    dispatched = true;
+            if (bits & FD_READ) {
+                if (waited) {
+                    YieldProcessor();
                 }
-                const char* chunk = socket_.recvBuf;
-                std::size_t size = static_cast<std::size_t>(n);
-                std::size_t used = 0;  // bytes of this chunk that belong to the status line
-
-                if (!statusDone) {
-                    // memchr, not a string search: a NUL must not hide the line end.
-                    const char* lf = static_cast<const char*>(std::memchr(chunk, '\n', size));
-                    used = lf != nullptr ? static_cast<std::size_t>(lf - chunk) + 1 : size;
-                    std::size_t room = sizeof status - 1 - static_cast<std::size_t>(statusLength);
-                    std::size_t take = used < room ? used : room;
-                    std::memcpy(status + statusLength, chunk, take);
-                    statusLength += static_cast<int>(take);
-                    status[statusLength] = '\0';
-                    if (lf != nullptr) {
-                        statusDone = true;
-                        statusSeen_ = true;
-                        if (StartsWith(status, static_cast<std::size_t>(statusLength), "+OK")) {
-                            result = 1;
-                            if (multiLine) {
-                                deliver(status, static_cast<std::size_t>(statusLength));
-                                if (take < used) {
-                                    deliver("\r\n", 2);  // the cut line still ends as a line
-                                }
-                            }
-                        } else {
-                            result = 0;
-                            complete = true;
-                        }
-                    }
-                }
-                if (!multiLine) {
-                    if (statusDone) {
-                        // Callers read a single-line reply from the receive buffer.
-                        std::memcpy(socket_.recvBuf, status, static_cast<std::size_t>(statusLength) + 1);
-                        goto finish;
-                    }
-                    if (n == 0) {
-                        goto finish;
-                    }
-                    continue;
-                }
-                if (complete) {
-                    goto finish;  // "-ERR": no multi-line reply follows
-                }
-                if (n == 0) {
-                    goto finish;
-                }
-                const char* body = chunk + used;
-                const std::size_t bodySize = size - used;
-                bodyBytes += bodySize;
-                for (const char* p = body; (p = static_cast<const char*>(std::memchr(
-                                                p, '\n', static_cast<std::size_t>(body + bodySize - p)))) !=
-                                           nullptr;
-                     ++p) {
-                    ++bodyLines;
-                }
-                if (bodyBytes > bodyLimit || bodyLines > lineLimit) {
-                    // Not the reply this command can have: what follows is
-                    // unknown, so the connection goes with it.
+                socket_.lastError = 0;
+                std::memset(socket_.recvBuf, 0, sizeof socket_.recvBuf);
+                n = socket_.Receive(0);
+                if (n < 0 && socket_.lastError != WSAEWOULDBLOCK) {
                     TransportFailure(10317);
                     result = 0;
                     goto finish;
                 }
-                deliver(body, bodySize);
-                if ((topping || retrieving) && sessionHost != nullptr) {
-                    sessionHost->ProgressAddBytes(n);
+            }
+        }
+        if (n >= 0) {
+            lastActivity = Clock::now();
+            if (!socket_.Buffered()) {
+                DispatchPendingMessages();
+                dispatched = true;
+            }
+            const char* chunk = socket_.recvBuf;
+            std::size_t size = static_cast<std::size_t>(n);
+            std::size_t used = 0;  // bytes of this chunk that belong to the status line
+            // Bytes behind the end of this reply: the next reply's, when one is owed.
+            auto endsAt = [&](std::size_t end) {
+                whole = true;
+                if (end < size && !ahead_.empty()) {
+                    carry_.assign(chunk + end, size - end);
+                    size = end;
                 }
-                // Complete when everything received ends with CR LF "." CR LF.
-                char joined[8];
-                std::size_t keep = size >= 5 ? 0 : static_cast<std::size_t>(tailLength);
-                std::memcpy(joined, tail + (tailLength - static_cast<int>(keep)), keep);
-                std::size_t add = size < 5 ? size : 5;
-                std::memcpy(joined + keep, chunk + size - add, add);
-                std::size_t joinedLength = keep + add;
-                if (statusDone && joinedLength >= 5 &&
-                    std::memcmp(joined + joinedLength - 5, "\r\n.\r\n", 5) == 0) {
-                    listing = uidlListing = topping = retrieving = false;
-                    complete = true;
+            };
+
+            if (!statusDone) {
+                // memchr, not a string search: a NUL must not hide the line end.
+                const char* lf = static_cast<const char*>(std::memchr(chunk, '\n', size));
+                used = lf != nullptr ? static_cast<std::size_t>(lf - chunk) + 1 : size;
+                std::size_t room = sizeof status - 1 - static_cast<std::size_t>(statusLength);
+                std::size_t take = used < room ? used : room;
+                std::memcpy(status + statusLength, chunk, take);
+                statusLength += static_cast<int>(take);
+                status[statusLength] = '\0';
+                keepTail(chunk, used);
+                if (lf != nullptr) {
+                    statusDone = true;
+                    statusSeen_ = true;
+                    if (StartsWith(status, static_cast<std::size_t>(statusLength), "+OK")) {
+                        result = 1;
+                        if (multiLine) {
+                            deliver(status, static_cast<std::size_t>(statusLength));
+                            if (take < used) {
+                                deliver("\r\n", 2);  // the cut line still ends as a line
+                            }
+                        }
+                    } else {
+                        result = 0;
+                        complete = true;
+                        if (queued || !ahead_.empty()) {
+                            if (!StartsWith(status, static_cast<std::size_t>(statusLength), "-ERR")) {
+                                // Neither answer: whose reply this is cannot be told.
+                                TransportFailure(10317);
+                                goto finish;
+                            }
+                            // The answers already asked for are still read;
+                            // nothing more goes out ahead of its turn.
+                            pipelineStopped_ = true;
+                        }
+                    }
+                    if (!multiLine || complete) {
+                        endsAt(used);
+                    }
+                }
+            }
+            if (!multiLine) {
+                bytesReceived += static_cast<int>(size);
+                if (statusDone) {
+                    // Callers read a single-line reply from the receive buffer.
+                    std::memcpy(socket_.recvBuf, status, static_cast<std::size_t>(statusLength) + 1);
                     goto finish;
                 }
-                tailLength = joinedLength >= 4 ? 4 : static_cast<int>(joinedLength);
-                std::memcpy(tail, joined + joinedLength - static_cast<std::size_t>(tailLength),
-                            static_cast<std::size_t>(tailLength));
-                if (cancel) {
-                    // The rest of the reply would be read as the next one's.
-                    socket_.Close();
-                    result = 0;
+                if (n == 0) {
                     goto finish;
                 }
+                continue;
+            }
+            if (complete) {
+                bytesReceived += static_cast<int>(size);
+                goto finish;  // "-ERR": no multi-line reply follows
+            }
+            if (n == 0) {
+                goto finish;
+            }
+            const char* body = chunk + used;
+            std::size_t bodySize = size - used;
+            if (statusDone) {
+                const std::size_t end = ReplyEnd(tail, tailLength, body, bodySize);
+                if (end != std::string_view::npos) {
+                    endsAt(used + end);
+                    bodySize = end;
+                }
+            }
+            bytesReceived += static_cast<int>(size);
+            bodyBytes += bodySize;
+            for (const char* p = body; (p = static_cast<const char*>(std::memchr(
+                                            p, '\n', static_cast<std::size_t>(body + bodySize - p)))) != nullptr;
+                 ++p) {
+                ++bodyLines;
+            }
+            if (bodyBytes > bodyLimit || bodyLines > lineLimit) {
+                // Not the reply this command can have: what follows is
+                // unknown, so the connection goes with it.
+                TransportFailure(10317);
+                result = 0;
+                goto finish;
+            }
+            deliver(body, bodySize);
+            if ((topping || retrieving) && sessionHost != nullptr) {
+                sessionHost->ProgressAddBytes(static_cast<int>(size));
+            }
+            if (whole) {
+                listing = uidlListing = topping = retrieving = false;
+                complete = true;
+                goto finish;
+            }
+            keepTail(body, bodySize);
+            if (cancel) {
+                // The rest of the reply would be read as the next one's.
+                socket_.Close();
+                result = 0;
+                goto finish;
             }
         }
         if (bits & FD_CLOSE) {
@@ -682,7 +794,9 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
         if (!dispatched && !socket_.Buffered()) {
             DispatchPendingMessages();
         }
-        if (cancel) {
+        // A short answer already asked for is waited for even after a
+        // cancel: it may have been acted on, and the next reply is behind it.
+        if (cancel && (multiLine || !queued)) {
             if (multiLine) {
                 socket_.Close();  // the rest would be read as the next reply
             }
@@ -700,6 +814,13 @@ std::int16_t CPop3Session::Command(const char* text, int length, SessionHost* ta
 finish:
     if (listFile != nullptr) {
         std::fclose(listFile);
+    }
+    if (!whole && (queued || !ahead_.empty()) && socket_.sock >= 0) {
+        // Where this reply ends is not known: neither can the next one's start be.
+        socket_.Close();
+    }
+    if (socket_.sock < 0) {
+        ForgetAhead();
     }
     ReleaseEvent();
     if (watched && socket_.sock >= 0) {
@@ -782,6 +903,85 @@ int CPop3Session::Dele(int messageNumber) { return NumberedCommand(*this, "DELE 
 int CPop3Session::Retr(int messageNumber, SessionHost* target, std::int64_t listedSize) {
     retrListedSize_ = listedSize;
     return NumberedCommand(*this, "RETR %d\r\n", messageNumber, target);
+}
+
+bool CPop3Session::Offers(const char* capability) {
+    if (!capabilitiesAsked_) {
+        if (loggedIn == 0 || socket_.sock < 0) {
+            return false;
+        }
+        capabilitiesAsked_ = true;
+        CapabilityCapture capture;
+        // A server that refuses CAPA has no capabilities; nothing else changes.
+        if (Command("CAPA\r\n", 6, &capture) == 1) {
+            capabilities_ = std::move(capture.text);
+        }
+    }
+    // The first line is the status line; each of the others names one
+    // capability, its arguments after a space.
+    const std::size_t nameLength = std::strlen(capability);
+    std::size_t at = capabilities_.find('\n');
+    while (at != std::string::npos && at + 1 < capabilities_.size()) {
+        const std::size_t begin = at + 1;
+        at = capabilities_.find('\n', begin);
+        std::string_view line(capabilities_.data() + begin,
+                              (at == std::string::npos ? capabilities_.size() : at) - begin);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+            line.remove_suffix(1);
+        }
+        if (line.size() >= nameLength && (line.size() == nameLength || line[nameLength] == ' ') &&
+            StartsWithUpper(line.data(), static_cast<int>(line.size()), capability)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CPop3Session::Pipelines() {
+    return pipelining && !pipelineStopped_ && loggedIn != 0 && Offers("PIPELINING");
+}
+
+bool CPop3Session::RoomAhead(std::uint64_t expectedReply) const {
+    if (pipelineStopped_ || socket_.sock < 0 || ahead_.size() >= pipelineDepth) {
+        return false;
+    }
+    return ahead_.empty() || aheadBytes_ + expectedReply <= pipelineBytes;
+}
+
+bool CPop3Session::SendAhead(const char* text, int length, std::uint64_t expectedReply) {
+    if (text == nullptr || length < 2 || length > 255 || std::memcmp(text + length - 2, "\r\n", 2) != 0 ||
+        std::memchr(text, '\0', static_cast<std::size_t>(length)) != nullptr ||
+        std::find_if(text, text + length - 2, [](char c) { return c == '\r' || c == '\n'; }) != text + length - 2) {
+        return false;
+    }
+    std::int32_t expected = 0;
+    if (cancel != 0 || idleWatch != 0 || !RoomAhead(expectedReply) || !busy.compare_exchange_strong(expected, 1)) {
+        return false;
+    }
+    bool sent = socket_.Send(text, length, 0) != 0;
+    if (sent) {
+        ahead_.push_back({std::string(text, static_cast<std::size_t>(length)), expectedReply});
+        aheadBytes_ += expectedReply;
+    } else {
+        // What part of it went out is unknown: the connection cannot be used.
+        TransportFailure(10316);
+        ForgetAhead();
+    }
+    busy = 0;
+    return sent;
+}
+
+void CPop3Session::ForgetAhead() {
+    ahead_.clear();
+    aheadBytes_ = 0;
+    carry_.clear();
+}
+
+void CPop3Session::ForgetLogin() {
+    ForgetAhead();
+    capabilities_.clear();
+    capabilitiesAsked_ = false;
+    pipelineStopped_ = false;
 }
 
 int CPop3Session::Quit(bool sendQuit) {

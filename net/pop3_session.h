@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -107,6 +108,27 @@ public:
     std::size_t headerReplyLimit = std::size_t{4} << 20;
     std::size_t retrReplyLimit = std::size_t{256} << 20;
 
+    // Pipelining (RFC 2449): with PIPELINING among the server's capabilities
+    // the next commands may go out before the answers to those before them.
+    // The answers are read in order by the same calls as one at a time
+    // (Top, Dele, Retr, Command with the same text); another command first
+    // reads and drops the answers still owed. An "-ERR" in the middle stops
+    // further sending ahead; an answer that is neither "+OK" nor "-ERR"
+    // ends the connection, as no later reply could be told from another.
+    bool pipelining = true;
+    std::size_t pipelineDepth = 128;                    // commands ahead at most
+    std::uint64_t pipelineBytes = std::uint64_t{1} << 20;  // replies expected of them, at most
+    // Asks CAPA once per login (after it: capabilities learnt in clear
+    // before STLS are not to be trusted) and whether it names this one.
+    bool Offers(const char* capability);
+    // Sending ahead is allowed and wanted on this login.
+    bool Pipelines();
+    // Another command of about this reply size may go out ahead now.
+    bool RoomAhead(std::uint64_t expectedReply) const;
+    // Sends a command whose answer is read later; false when it was not sent.
+    bool SendAhead(const char* text, int length, std::uint64_t expectedReply);
+    std::size_t Ahead() const { return ahead_.size(); }
+
     // Turns the host name into an address; it runs on a thread of its own,
     // so a resolver that never answers holds neither cancel nor time-out.
     std::function<bool(const char* host, in_addr* out, int* error)> resolve = &CMailSocket::ResolveIPv4;
@@ -119,6 +141,9 @@ public:
 
 private:
     LResult HandleMessage(std::uint32_t msg, WParam wParam, LParam lParam) override;
+    std::int16_t Exchange(const char* text, int length, SessionHost* target, bool queued);
+    void ForgetAhead();
+    void ForgetLogin();
     void ReleaseEvent();
     void TransportFailure(int stageTextId);
     bool SendQuitIfDue();
@@ -142,6 +167,17 @@ private:
     std::int64_t retrListedSize_ = -1;
     std::atomic<std::uint32_t> watchSerial_{0};
     Fingerprint refusedCert_{};
+
+    struct AheadCommand {
+        std::string text;
+        std::uint64_t expected = 0;
+    };
+    std::deque<AheadCommand> ahead_;  // sent, answer not yet read, oldest first
+    std::uint64_t aheadBytes_ = 0;
+    std::string carry_;  // received behind the last reply: the start of the next
+    bool capabilitiesAsked_ = false;
+    std::string capabilities_;  // the CAPA reply of this login
+    bool pipelineStopped_ = false;
 };
 
 }  // namespace wp

@@ -195,6 +195,32 @@ TEST(DeleteMarked, RefusedDeleKeepsRowMarkAndRecord) {
     EXPECT_EQ(rig.Subjects(), (Strings{"one", "two", "four", "five"}));
 }
 
+// Every DELE goes out before the first answer; each answer still settles
+// its own row, in the order and with the outcome of one at a time.
+TEST(DeleteMarked, PipelinedDelesSettleEachRowAsOneAtATime) {
+    ListingRig rig;
+    ListAll(rig, kFive);
+    Mark(rig, {0, 1, 2, 4});
+    const Mails now = {kFive[0], kFive[1], kFive[3], kFive[4]};  // three deleted elsewhere
+    Outcome run = DeleteAgainst(rig, now, [](ScriptedPeer& peer) {
+        peer.Expect("CAPA\r\n").Send("+OK\r\nPIPELINING\r\n.\r\n");
+        peer.Expect("DELE 1\r\n").Expect("DELE 2\r\n").Expect("DELE 4\r\n");
+        peer.Send("+OK\r\n-ERR mailbox is locked\r\n+OK\r\n", test::Pieces::Every(2));
+        test::QuitSteps(peer);
+    });
+    EXPECT_EQ(run.result, 0);
+    ASSERT_EQ(run.report.rows.size(), 4u);
+    EXPECT_EQ(run.report.rows[0].outcome, DeleteOutcome::kDeleted);
+    EXPECT_EQ(run.report.rows[1].outcome, DeleteOutcome::kRefused);
+    EXPECT_EQ(run.report.rows[2].outcome, DeleteOutcome::kNotOnServer);
+    EXPECT_EQ(run.report.rows[3].outcome, DeleteOutcome::kDeleted);
+    EXPECT_EQ(rig.Subjects(), (Strings{"two", "four"}));
+    EXPECT_EQ(MarkedSubjects(rig), (Strings{"two"}));
+    EXPECT_EQ(DeletionStatusId(run.report), IDS_STATUS_NOT_DELETED_COUNT);
+    rig.SwitchAccount();
+    EXPECT_EQ(rig.Subjects(), (Strings{"two", "four"}));
+}
+
 TEST(DeleteMarked, ConnectionCutInADeleKeepsThatRowAndDeletesNothing) {
     ListingRig rig;
     ListAll(rig, kFive);

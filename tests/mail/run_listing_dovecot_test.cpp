@@ -201,6 +201,61 @@ TEST_F(RunListingDovecot, CancelledListingIsCompletedByTheNextOne) {
     EXPECT_EQ(Slurp(rig.mailbox->kvtPath), Headers(10));
 }
 
+// What a listing leaves behind: both cache files and every row's texts.
+std::string ListingOutcome(const ListingRig& rig) {
+    std::string out = Slurp(rig.mailbox->kvtPath) + "\n--\n" + Slurp(rig.mailbox->sidPath) + "\n--\n";
+    for (int r = 0; r < rig.list.RowCount(); ++r) {
+        for (int column = 0; column < kColumnCount; ++column) {
+            out += rig.list.Text(r, column) + "|";
+        }
+        out += std::to_string(rig.list.PartsImage(r)) + "|" + std::to_string(rig.list.RowEntry(r)->id) + "\n";
+    }
+    return out;
+}
+
+TEST_F(RunListingDovecot, PipelinedListingsLeaveTheSameFilesAndRows) {
+    std::vector<std::string> mails;
+    for (int i = 0; i < 40; ++i) {
+        mails.push_back(kJapaneseMails[static_cast<std::size_t>(i) % kJapaneseMails.size()] + "mail " +
+                        std::to_string(i) + "\n");
+    }
+    ASSERT_TRUE(test::FillMailbox(user_.name(), mails));
+    // One at a time; a window of three commands; the full window.
+    ListingRig serial, narrow, wide;
+    serial.session.pipelining = false;
+    narrow.session.pipelineDepth = 3;
+    std::vector<ListingRig*> rigs = {&serial, &narrow, &wide};
+    for (ListingRig* rig : rigs) {
+        ASSERT_EQ(List(*rig), 40);
+    }
+    EXPECT_EQ(Slurp(serial.mailbox->kvtPath), Headers(40));
+    const std::string expected = ListingOutcome(serial);
+    EXPECT_EQ(ListingOutcome(narrow), expected);
+    EXPECT_EQ(ListingOutcome(wide), expected);
+
+    // Cached and new mails mixed: another client takes some away, and every
+    // fourth row is gone from the list, so its mail is fetched again.
+    {
+        test::BlockingPop3 other;
+        ASSERT_TRUE(other.Connect(server_.host, server_.port));
+        ASSERT_TRUE(other.LoginUser(user_.name(), user_.password()));
+        for (int n : {2, 7, 8, 30}) {
+            ASSERT_TRUE(test::IsOk(other.Command("DELE " + std::to_string(n))));
+        }
+        ASSERT_TRUE(test::IsOk(other.Command("QUIT")));
+    }
+    for (ListingRig* rig : rigs) {
+        for (int r = rig->list.RowCount() - 1; r >= 0; r -= 4) {
+            rig->list.DeleteRow(r);
+        }
+        ASSERT_EQ(List(*rig), 36);
+    }
+    const std::string again = ListingOutcome(serial);
+    EXPECT_EQ(ListingOutcome(narrow), again);
+    EXPECT_EQ(ListingOutcome(wide), again);
+    EXPECT_TRUE(ConsistentPair(*wide.mailbox));
+}
+
 TEST_F(RunListingDovecot, EmptyMailboxClearsEverything) {
     ASSERT_TRUE(test::FillMailbox(user_.name(), {kJapaneseMails[0]}));
     ListingRig rig;

@@ -111,6 +111,14 @@ public:
     // of what has arrived and closed once the new one is there.
     ScriptedPeer& Accept();
 
+    // A "CAPA" where the script expects another command is answered
+    // "-ERR", as by a server without capabilities (on by default; scripts
+    // about capabilities expect CAPA and answer it themselves).
+    ScriptedPeer& RefuseUnexpectedCapa(bool on) {
+        refuse_capa_ = on;
+        return *this;
+    }
+
     // Longest wait for the client within one step (default 30 s); a step that
     // waits longer fails and ends the script.
     ScriptedPeer& StepTimeout(std::chrono::milliseconds bound);
@@ -173,6 +181,7 @@ private:
     std::uint16_t port_ = 0;
     std::vector<Step> steps_;
     std::chrono::milliseconds step_timeout_ = std::chrono::seconds(30);
+    bool refuse_capa_ = true;
     std::thread thread_;
     bool started_ = false;
 
