@@ -328,13 +328,17 @@ int CPop3Session::Authenticate() {
     return result;
 }
 
-int CPop3Session::Login() {
+void CPop3Session::StartLogin() {
     loggedIn = 0;
     ForgetLogin();
     statCount = -1;
     quitDue_ = false;
     detailText_.clear();
     refusedCert_ = {};
+}
+
+int CPop3Session::Login() {
+    StartLogin();
     int result = kLoginFailed;
     in_addr address{};
     int error = 0;
@@ -414,12 +418,7 @@ end:
 }
 
 int CPop3Session::LoginConnected() {
-    loggedIn = 0;
-    ForgetLogin();
-    statCount = -1;
-    quitDue_ = false;
-    detailText_.clear();
-    refusedCert_ = {};
+    StartLogin();
     if (!LoginTextSendable()) {
         socket_.Close();
         return kLoginFailed;
