@@ -737,7 +737,9 @@ std::int16_t CPop3Session::Exchange(const char* text, int length, SessionHost* t
             }
             bytesReceived += static_cast<int>(size);
             bodyBytes += bodySize;
-            for (const char* p = body; (p = static_cast<const char*>(std::memchr(
+            // Only listings are bounded by lines; megabytes of RETR are not counted.
+            for (const char* p = body; lineLimit != UINT64_MAX &&
+                                       (p = static_cast<const char*>(std::memchr(
                                             p, '\n', static_cast<std::size_t>(body + bodySize - p)))) != nullptr;
                  ++p) {
                 ++bodyLines;
