@@ -22,6 +22,8 @@
 #include "cli/cli_frame.h"
 #include "cli/commands.h"
 #include "cli/terminal.h"
+#include "decode/charset.h"
+#include "decode/kanji_converter.h"
 #include "engine/account_check.h"
 #include "engine/frame_engine.h"
 #include "engine/mail_request.h"
@@ -272,6 +274,15 @@ int RunView(CommandContext& context) {
     frame.SetViewer(nullptr);
 
     if (result == 0 && viewer.shown) {
+        if (source && viewer.view.legacy.empty()) {
+            // The fetch leaves the source of a decoded mail to be made from the stored file.
+            std::optional<std::string> stored = viewer.mailFile.Read();
+            if (!stored) {
+                PrintError("ソースを表示できません: 保存したメールを読めません");
+                return kExitFailed;
+            }
+            viewer.view.legacy = MailTextToShow(std::move(*stored), code == KANJI_UTF8 ? KANJI_AUTO : code);
+        }
         const MailTextParts parts = PartsToShow(viewer.view, header, source);
         std::string body = MailTerminalText(parts.body, parts.unicode);
         if (!body.empty() && body.back() != '\n') {

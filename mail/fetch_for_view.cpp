@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "mail/add_mail_to_list.h"
+#include "mail/arriving_mail.h"
 #include "mail/cache_io.h"
 #include "mail/entry_record.h"
 #include "mail/index_file.h"
@@ -33,12 +34,10 @@ using Clock = std::chrono::steady_clock;
 // repaint. Small or slow replies still show at once.
 constexpr std::size_t kLiveBatch = 64 * 1024;
 constexpr auto kLiveInterval = std::chrono::milliseconds(50);
-// What a LIST size may make us reserve in advance; a bigger mail still fits,
-// it only grows its buffer on the way.
-constexpr std::size_t kReserveLimit = 64u * 1024 * 1024;
 
 // The session's targets during the fetch: the scratch response file, the
-// capture of the RETR reply, and the viewer's live text.
+// RETR reply (made ready for showing and stored as it arrives), and the
+// viewer's live text.
 class FetchHost final : public SessionHost {
 public:
     FetchHost(FetchViewer& viewer, std::string responsePath)
@@ -46,8 +45,12 @@ public:
 
     std::string ResponseFilePath() override { return responsePath_; }
     void AppendCapture(const char* data, std::size_t length) override {
-        if (capturing_ && data != nullptr) {
-            capture_.append(data, length);
+        if (mail_ && data != nullptr && length > 0) {
+            received_ += length;
+            mail_->Append(std::string_view(data, length));
+            if (file_) {
+                file_->Append(std::string_view(data, length));
+            }
         }
     }
     void ProgressAddBytes(int) override {}
@@ -57,7 +60,7 @@ public:
     }
     void AppendViewerText(const char* data, std::size_t length, int bytesReceived) override {
         pending_.append(data, length);
-        received_ = bytesReceived;
+        bytesReceived_ = bytesReceived;
         const Clock::time_point now = Clock::now();
         if (pending_.size() >= kLiveBatch || !flushed_ || now - lastFlush_ >= kLiveInterval) {
             Flush();
@@ -66,19 +69,24 @@ public:
         }
     }
 
-    void BeginCapture(std::size_t expected) {
-        capture_.clear();
-        capture_.reserve(std::min(expected, kReserveLimit) + 4096);
-        capturing_ = true;
+    // The reply of the RETR that follows; `storePath` receives it whole.
+    void BeginCapture(std::int32_t code, std::size_t expected, const std::string& storePath) {
+        mail_.emplace(code, false, expected);
+        file_.emplace(storePath);
+        received_ = 0;
     }
-    std::string TakeCapture() {
-        capturing_ = false;
-        return std::move(capture_);
+    std::size_t Received() const { return received_; }
+    // The reply is whole: stored, and its view for the code choice now.
+    std::optional<StoredMail> Store() { return file_ ? file_->Commit() : std::nullopt; }
+    MailView View(std::int32_t code, const InvalidCharReport& report) {
+        MailView view = mail_->Finish(code, report);
+        mail_.reset();
+        return view;
     }
     // What is still held back of the live text.
     void Flush() {
         if (!pending_.empty()) {
-            viewer_.AppendReceivedText(pending_.data(), pending_.size(), received_);
+            viewer_.AppendReceivedText(pending_.data(), pending_.size(), bytesReceived_);
             pending_.clear();
         }
     }
@@ -86,10 +94,11 @@ public:
 private:
     FetchViewer& viewer_;
     std::string responsePath_;
-    bool capturing_ = false;
-    std::string capture_;
+    std::optional<ArrivingMail> mail_;
+    std::optional<StoredMailWriter> file_;
+    std::size_t received_ = 0;
     std::string pending_;
-    int received_ = 0;
+    int bytesReceived_ = 0;
     bool flushed_ = false;
     Clock::time_point lastFlush_{};
 };
@@ -153,20 +162,23 @@ int RunFetchForView(CMailboxFiles& mailbox, OperationContext& ctx, const MailEnt
         return NotOnServer(viewer);
     }
 
-    host.BeginCapture(static_cast<std::size_t>(std::max(found.size, 0)));
+    // The code choice as the reply starts lets it be converted on the way;
+    // the choice once it is in decides what is shown.
+    host.BeginCapture(sourceCode ? sourceCode() : -1, static_cast<std::size_t>(std::max(found.size, 0)),
+                      mailbox.emlPath);
     const int rawLength = session.Retr(found.msgNo, &host, found.size);
     host.Flush();
-    std::string raw = host.TakeCapture();
-    if (rawLength == 0 || raw.empty()) {
+    if (rawLength == 0 || host.Received() == 0) {
         return -1;
     }
     // A message file that cannot be written still leaves the mail to read;
     // only the code choice and the save, which read it again, stay off.
-    std::optional<StoredMail> stored = StoredMail::Write(mailbox.emlPath, raw);
+    std::optional<StoredMail> stored = host.Store();
 
     viewer.SetWaitCursor(true);
     const std::int32_t code = sourceCode ? sourceCode() : -1;
-    MailView view = ViewOfMail(std::move(raw), code, InvalidCharBox(ctx.prompt));
+    // The source view is rare: the viewer makes it from the stored mail when asked.
+    MailView view = host.View(code, InvalidCharBox(ctx.prompt));
     viewer.ClearAttachments();
     for (std::string& name : view.attachments) {
         viewer.AddAttachment(name);

@@ -3,12 +3,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <random>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "decode/charset.h"
 #include "decode/jis_sjis.h"
@@ -62,8 +67,9 @@ std::string_view CutWhole(std::string_view text, std::size_t limit) {
 }
 
 // False when the text holds no Content-Disposition field in any spelling
-// the field reader knows: two fast scans, where the reader makes four slow
-// ones through the rest of a large mail for every field it finds.
+// the field reader knows: one fast scan for the colons, where the reader
+// makes four slow ones through the rest of a large mail for every field it
+// finds. Any case is let through; the reader decides.
 bool MayHoldDisposition(std::string_view text) {
     static constexpr std::string_view kName = "content-disposition:";
     if (text.size() >= kName.size()) {
@@ -75,10 +81,26 @@ bool MayHoldDisposition(std::string_view text) {
             return true;
         }
     }
-    auto has = [&](std::string_view part) {
-        return ::memmem(text.data(), text.size(), part.data(), part.size()) != nullptr;
-    };
-    return has("isposition:") || has("ISPOSITION:");
+    static constexpr std::string_view kTail = "isposition";
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* p = begin + std::min(kTail.size(), text.size());
+    while (p < end) {
+        const char* colon = static_cast<const char*>(std::memchr(p, ':', static_cast<std::size_t>(end - p)));
+        if (colon == nullptr) {
+            return false;
+        }
+        const char* word = colon - kTail.size();
+        std::size_t i = 0;
+        while (i < kTail.size() && AsciiLower(word[i]) == kTail[i]) {
+            ++i;
+        }
+        if (i == kTail.size()) {
+            return true;
+        }
+        p = colon + 1;
+    }
+    return false;
 }
 
 // A sibling name no one else uses: the folder of `path`, a dot, random digits.
@@ -95,6 +117,33 @@ std::string SiblingName(const std::string& path) {
 
 }  // namespace
 
+// Megabytes of mail hold few line-start dots: sixteen bytes are looked at a time.
+std::size_t FindDotLine(std::string_view text, std::size_t from) {
+    const char* const p = text.data();
+    const std::size_t size = text.size();
+    std::size_t i = from;
+#if defined(__SSE2__)
+    const __m128i lineEnd = _mm_set1_epi8('\n');
+    const __m128i dot = _mm_set1_epi8('.');
+    while (i + 17 <= size) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+        const unsigned hits = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, lineEnd), _mm_cmpeq_epi8(next, dot))));
+        if (hits != 0) {
+            return i + static_cast<std::size_t>(__builtin_ctz(hits));
+        }
+        i += 16;
+    }
+#endif
+    for (; i + 1 < size; ++i) {
+        if (p[i] == '\n' && p[i + 1] == '.') {
+            return i;
+        }
+    }
+    return npos;
+}
+
 void UnstuffReply(std::string& reply) {
     std::size_t read = reply.find('\n');
     if (read == npos) {
@@ -102,13 +151,11 @@ void UnstuffReply(std::string& reply) {
     }
     // Only the lines that begin with "." change, and they are few: the text
     // between them moves as a whole.
-    static constexpr std::string_view kDotLine = "\n.";
     std::size_t write = read + 1;
     ++read;
     for (;;) {
-        const char* hit = static_cast<const char*>(
-            ::memmem(reply.data() + read - 1, reply.size() - (read - 1), kDotLine.data(), kDotLine.size()));
-        const std::size_t dot = hit == nullptr ? reply.size() : static_cast<std::size_t>(hit - reply.data()) + 1;
+        const std::size_t hit = FindDotLine(reply, read - 1);
+        const std::size_t dot = hit == npos ? reply.size() : hit + 1;
         if (write != read) {
             std::memmove(reply.data() + write, reply.data() + read, dot - read);
         }
@@ -206,20 +253,41 @@ std::vector<std::string> AttachmentNames(std::string_view text, const InvalidCha
     return names;
 }
 
-MailView ViewOfMail(std::string raw, std::int32_t code, const InvalidCharReport& report) {
-    MailView view;
-    const std::int32_t legacyCode = code == KANJI_UTF8 ? KANJI_AUTO : code;
+MailView ViewOfMail(std::string raw, std::int32_t code, const InvalidCharReport& report, bool withSource) {
     // One reply of megabytes: unstuffed once, in place, and never copied.
     ReplyToText(raw);
-    view.legacy = TextToShow(raw, legacyCode);
-    std::string_view mail(raw);
-    const std::size_t status = mail.find('\n');
-    mail.remove_prefix(status == npos ? mail.size() : status + 1);
-    view.decoded = NeedsMimeReading(mail, code);
+    return ViewOfReplyText(std::move(raw), code, report, withSource);
+}
+
+MailView ViewOfReplyText(std::string text, std::int32_t code, const InvalidCharReport& report, bool withSource,
+                         std::optional<std::string> legacy) {
+    MailView view;
+    const std::int32_t legacyCode = code == KANJI_UTF8 ? KANJI_AUTO : code;
+    std::size_t status = text.find('\n');
+    status = status == npos ? text.size() : status + 1;
+    view.decoded = NeedsMimeReading(std::string_view(text).substr(status), code);
+    if (!view.decoded || withSource) {
+        std::int32_t source = legacyCode;
+        if (!legacy && (source < KANJI_SJIS || source > KANJI_EUC)) {
+            source = CKanjiConverter::DetectCode(text.data(), text.size());
+        }
+        if (legacy) {
+            view.legacy = std::move(*legacy);
+        } else if (source == KANJI_SJIS && !view.decoded) {
+            // Shift_JIS shown as Shift_JIS: the text itself, not a copy of megabytes.
+            view.legacy = std::move(text);
+        } else {
+            view.legacy = TextToShow(text, source);
+        }
+    }
+    legacy.reset();
     if (!view.decoded) {
+        // The raw text is no longer needed: its memory goes before the names are read.
+        std::string().swap(text);
         view.attachments = AttachmentNames(view.legacy, report);
         return view;
     }
+    std::string_view mail = std::string_view(text).substr(status);
     MimeReading reading = ReadMimeBody(mail, code, report);
     view.body = std::move(reading.body);
     view.attachments = std::move(reading.attachments);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,8 @@ namespace wp {
 // line goes and a line that begins with "." loses that "." (dot-stuffing);
 // the status line stays first, line ends stay as received.
 void UnstuffReply(std::string& reply);
+// The offset of the first "\n." at or after `from`, else npos.
+std::size_t FindDotLine(std::string_view text, std::size_t from);
 
 // The text to show of a stored RETR reply: unstuffed, then converted from
 // `code` (-1 detects it) to Shift_JIS up to its first zero byte, as
@@ -56,8 +59,17 @@ struct MailView {
 };
 
 // The view of a stored RETR reply with the code choice (-1 automatic,
-// 0-2 the Japanese three, 3 UTF-8).
-MailView ViewOfMail(std::string raw, std::int32_t code, const InvalidCharReport& report = {});
+// 0-2 the Japanese three, 3 UTF-8). Without source, a decoded view leaves
+// `legacy` empty (the whole mail converted a second time for a view the
+// user seldom asks for); the caller makes it from the stored reply when
+// asked. A view without the MIME reading always has its legacy text.
+MailView ViewOfMail(std::string raw, std::int32_t code, const InvalidCharReport& report = {},
+                    bool withSource = true);
+// The same for a reply already made text (unstuffed, up to its first zero
+// byte: what MailTextToShow converts). `legacy`, when given, is that text
+// converted already as MailTextToShow converts it for `code`.
+MailView ViewOfReplyText(std::string text, std::int32_t code, const InvalidCharReport& report, bool withSource,
+                         std::optional<std::string> legacy = std::nullopt);
 
 // The controls' texts of a view: the decoded reading, or with source (or
 // for a mail without MIME reading) the legacy text split as before.

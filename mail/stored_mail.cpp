@@ -64,6 +64,89 @@ std::optional<StoredMail> StoredMail::Write(const std::string& path, std::string
     return mail;
 }
 
+namespace {
+
+// Pieces of a few kilobytes are gathered to this size before they are
+// written: one call per piece would cost more than the copy.
+constexpr std::size_t kWriteBatch = 256 * 1024;
+
+}  // namespace
+
+StoredMailWriter::StoredMailWriter(std::string path) : path_(std::move(path)) {
+    sibling_ = FolderOf(path_) + "/.eml-XXXXXX";
+    fd_ = ::mkostemp(sibling_.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        failed_ = true;
+        error_ = errno;
+        sibling_.clear();
+    }
+}
+
+StoredMailWriter::~StoredMailWriter() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    if (!sibling_.empty()) {
+        ::unlink(sibling_.c_str());
+    }
+}
+
+bool StoredMailWriter::Flush() {
+    if (!failed_ && !pending_.empty()) {
+        if (io::WriteAt(fd_, pending_.data(), pending_.size(), written_)) {
+            written_ += static_cast<std::int64_t>(pending_.size());
+        } else {
+            failed_ = true;
+            error_ = errno != 0 ? errno : EIO;
+        }
+    }
+    pending_.clear();
+    return !failed_;
+}
+
+void StoredMailWriter::Append(std::string_view bytes) {
+    if (failed_ || bytes.empty()) {
+        return;
+    }
+    if (pending_.capacity() < kWriteBatch) {
+        pending_.reserve(kWriteBatch);
+    }
+    if (pending_.size() + bytes.size() > kWriteBatch) {
+        if (!Flush()) {
+            return;
+        }
+        if (bytes.size() >= kWriteBatch) {
+            if (io::WriteAt(fd_, bytes.data(), bytes.size(), written_)) {
+                written_ += static_cast<std::int64_t>(bytes.size());
+            } else {
+                failed_ = true;
+                error_ = errno != 0 ? errno : EIO;
+            }
+            return;
+        }
+    }
+    pending_.append(bytes);
+}
+
+std::optional<StoredMail> StoredMailWriter::Commit() {
+    struct stat st {};
+    if (!Flush() || ::fstat(fd_, &st) != 0 || ::rename(sibling_.c_str(), path_.c_str()) != 0) {
+        const int saved = failed_ ? error_ : errno;
+        errno = saved;
+        return std::nullopt;
+    }
+    sibling_.clear();  // renamed: nothing left to delete
+    auto file = std::make_shared<StoredMail::File>();
+    file->path = path_;
+    file->fd = io::Fd(fd_);
+    fd_ = -1;
+    file->device = st.st_dev;
+    file->inode = st.st_ino;
+    StoredMail mail;
+    mail.file_ = std::move(file);
+    return mail;
+}
+
 const std::string& StoredMail::Path() const {
     static const std::string kNone;
     return file_ ? file_->path : kNone;

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,8 +37,37 @@ public:
     void Remove();
 
 private:
+    friend class StoredMailWriter;
     struct File;
     std::shared_ptr<const File> file_;
+};
+
+// The same replace as StoredMail::Write for a reply that arrives in pieces:
+// each piece goes to the private sibling as it comes, so the whole reply is
+// never held for the file. The sibling is deleted unless Commit renames it.
+class StoredMailWriter {
+public:
+    explicit StoredMailWriter(std::string path);
+    ~StoredMailWriter();
+    StoredMailWriter(const StoredMailWriter&) = delete;
+    StoredMailWriter& operator=(const StoredMailWriter&) = delete;
+
+    // After a failure the rest is dropped; Commit then fails.
+    void Append(std::string_view bytes);
+    // The whole reply is in: the file at `path` is replaced. nullopt (errno
+    // set) when any step failed; the old file then stays.
+    std::optional<StoredMail> Commit();
+
+private:
+    bool Flush();
+
+    std::string path_;
+    std::string sibling_;
+    int fd_ = -1;
+    bool failed_ = false;
+    int error_ = 0;
+    std::int64_t written_ = 0;
+    std::string pending_;
 };
 
 }  // namespace wp

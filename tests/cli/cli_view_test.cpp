@@ -59,6 +59,14 @@ TEST_F(CliViewDovecot, PrintsWhatTheViewerShowsThenTheAttachmentNames) {
     r = cli.Run({"view", "受信箱", "2", "--code", "euc"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(" $B$3$s$K$A$O (B\n"), std::string::npos) << "escapes stay, printed as blanks";
+    // The source of the decoded mail is made from the stored reply, as it came.
+    r = cli.Run({"view", "受信箱", "2", "--source"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("--b1\nContent-Type: text/plain; charset=ISO-2022-JP\n\nこんにちは\n.dot\n--b1\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("filename=\"=?ISO-2022-JP?B?GyRCO3FOQRsoQi5wZGY=?=\"\n\nJVBERg==\n"), std::string::npos)
+        << r.out;
 
     r = cli.Run({"view", "受信箱", "1"});
     ASSERT_EQ(r.status, 0) << r.err;

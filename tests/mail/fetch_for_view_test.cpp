@@ -82,9 +82,13 @@ TEST(FetchForView, ARenumberedMailIsFetchedUnderItsCurrentNumberAndShown) {
     EXPECT_TRUE(run.viewer.mailFiles[0].Empty()) << "emptied first";
     EXPECT_EQ(run.viewer.mailFiles[1].Path(), rig.mailbox->emlPath);
     EXPECT_EQ(Slurp(rig.mailbox->emlPath), reply);
-    // Converted, the framing undone, the status line still first.
+    // The MIME reading, the framing undone; the source is left to be made
+    // from the stored mail, converted with the framing undone.
     ASSERT_TRUE(run.viewer.shown);
-    MailTextParts parts = SplitMailText(*run.viewer.shown, false);
+    ASSERT_TRUE(run.viewer.shownView.decoded);
+    EXPECT_EQ(run.viewer.shownView.body, "日本\r\n.a stuffed line");
+    EXPECT_EQ(*run.viewer.shown, "") << "no second conversion of the whole mail";
+    MailTextParts parts = SplitMailText(MailTextToShow(*run.viewer.mailFiles[1].Read(), -1), false);
     EXPECT_EQ(Cp932ToUtf8(parts.body),
               "--b\r\n\r\n日本\r\n.a stuffed line\r\n"
               "--b\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n\r\nA\r\n--b--\r\n");

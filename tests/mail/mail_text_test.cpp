@@ -341,6 +341,98 @@ TEST(MailText, ViewOfMailReadsMimeMailInUnicode) {
     EXPECT_EQ(source.body, "=F0=9F=8C=B8 =E6=97=A5\r\n.dot\r\n");
 }
 
+// Without source a decoded view skips the second conversion of the whole
+// mail; everything else is the view with source, and a mail without the
+// MIME reading keeps its one reading whatever is asked.
+TEST(MailText, AViewWithoutSourceLeavesOnlyTheLegacyTextOfADecodedMailOut) {
+    const struct {
+        const char* what;
+        std::string reply;
+    } cases[] = {
+        {"JIS", "+OK\r\nSubject: x\r\n\r\n\x1b$BF|K\\\x1b(B\r\n..dot\r\n.\r\n"},
+        {"Shift_JIS", "+OK\r\nSubject: x\r\n\r\n\x93\xfa\x96\x7b \xb1\xdd\r\n.\r\n"},
+        {"EUC-JP", "+OK\r\nSubject: x\r\n\r\n\xc6\xfc\xcb\xdc \x8e\xb1\r\n.\r\n"},
+        {"ASCII only, LF line ends", "+OK\nSubject: x\n\nplain\n.\n"},
+        {"a zero byte ends the text", std::string("+OK\r\nSubject: x\r\n\r\nab\0cd\r\n.\r\n", 27)},
+        {"nothing but a status line", "+OK\r\n"},
+        {"quoted-printable UTF-8",
+         "+OK\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n"
+         "\r\n=E6=97=A5\r\n.\r\n"},
+        {"raw UTF-8 body", "+OK\r\nSubject: x\r\n\r\n\xE6\x97\xA5\r\n.\r\n"},
+        {"multipart with a file",
+         Multipart("--b\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n\r\n\x1b$BF|\x1b(B\r\n"
+                   "--b\r\nContent-Disposition: attachment; filename=\"a.txt\"\r\n\r\nA\r\n")},
+    };
+    for (const auto& c : cases) {
+        for (std::int32_t code : {-1, 0, 1, 2, 3}) {
+            SCOPED_TRACE(testing::Message() << c.what << ", code " << code);
+            const MailView full = ViewOfMail(c.reply, code);
+            const MailView light = ViewOfMail(c.reply, code, {}, false);
+            EXPECT_EQ(full.legacy, MailTextToShow(c.reply, code == 3 ? -1 : code));
+            EXPECT_EQ(light.decoded, full.decoded);
+            EXPECT_EQ(light.legacy, full.decoded ? std::string() : full.legacy);
+            EXPECT_EQ(light.header, full.header);
+            EXPECT_EQ(light.body, full.body);
+            EXPECT_EQ(light.attachments, full.attachments);
+        }
+    }
+}
+
+// The search for "\n." looks at sixteen bytes at a time: a stuffed line
+// start and the terminator at every place in and across those blocks.
+TEST(MailText, UnstuffingFindsEveryDotLineWhereverItFalls) {
+    auto slowly = [](std::string reply) {
+        std::string out;
+        std::size_t at = reply.find('\n');
+        if (at == std::string::npos) {
+            return reply;
+        }
+        out = reply.substr(0, at + 1);
+        for (std::size_t i = at + 1; i < reply.size(); ++i) {
+            if (reply[i] == '.' && reply[i - 1] == '\n') {
+                const std::string rest = reply.substr(i);
+                if (rest == "." || rest == ".\r" || rest == ".\n" || rest == ".\r\n") {
+                    break;
+                }
+                continue;
+            }
+            out += reply[i];
+        }
+        return out;
+    };
+    for (std::size_t first = 0; first < 40; ++first) {
+        for (std::size_t gap : {0u, 1u, 2u, 15u, 16u, 17u}) {
+            std::string reply = "+OK\r\n" + std::string(first, 'a') + "\r\n..x" + std::string(gap, 'b') +
+                                "\n.." + std::string(first % 7, 'c') + "\r\n.\r\n";
+            SCOPED_TRACE(testing::Message() << "first " << first << ", gap " << gap);
+            std::string shown = reply;
+            UnstuffReply(shown);
+            EXPECT_EQ(shown, slowly(reply));
+            EXPECT_EQ(shown.find("\n.."), std::string::npos);
+            // Cut anywhere: a dot at the very end is a terminator without its line end.
+            for (std::size_t cut = reply.size() - 8; cut <= reply.size(); ++cut) {
+                std::string part = reply.substr(0, cut);
+                UnstuffReply(part);
+                EXPECT_EQ(part, slowly(reply.substr(0, cut))) << cut;
+            }
+        }
+    }
+}
+
+TEST(MailText, AttachmentNamesAmongManyColonsAndInAnyCase) {
+    std::string text;
+    for (int i = 0; i < 500; ++i) {
+        text += "time: 12:" + std::to_string(i) + " disposition: none\r\n";
+    }
+    EXPECT_EQ(AttachmentNames(Multipart("--b\r\n" + text + "\r\nX\r\n")), std::vector<std::string>{});
+    // Past many colons, and a colon as the very first byte after the status line.
+    EXPECT_EQ(AttachmentNames(Multipart("--b\r\n" + text +
+                                        "Content-Disposition: attachment; filename=\"z.txt\"\r\n\r\nZ\r\n")),
+              std::vector<std::string>{"z.txt"});
+    EXPECT_EQ(AttachmentNames("+OK\r\n:\r\nCONTENT-DISPOSITION: attachment; filename=a\r\n\r\n"),
+              std::vector<std::string>{"a"});
+}
+
 TEST(MailText, TheUtf8ChoiceReadsEvenALegacyMailAsUtf8) {
     const MailView view = ViewOfMail("+OK\r\nSubject: x\r\n\r\n\xE6\x97\xA5\x93\xFA\r\n.\r\n", 3);
     ASSERT_TRUE(view.decoded);
