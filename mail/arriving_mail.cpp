@@ -135,6 +135,7 @@ void ArrivingMail::Convert() {
             legacyState_ = Legacy::kNone;
             return;
         }
+        bodyStart_ = status + 1 + headerEnd;
         legacyState_ = legacyCode == KANJI_EUC ? Legacy::kReady : Legacy::kDesignation;
         source_ = legacyCode == KANJI_EUC ? KANJI_EUC : KANJI_JIS;
     }
@@ -170,13 +171,41 @@ void ArrivingMail::Convert() {
     if (legacyState_ == Legacy::kConverting) {
         converter_->Feed(text_.data() + converted_, text_.size() - converted_, legacy_);
         converted_ = text_.size();
+        if (!withSource_) {
+            // Converted, the text is needed no more: megabytes are not held twice.
+            const std::size_t from = bodyStart_ > dropped_ ? std::min(bodyStart_ - dropped_, text_.size()) : 0;
+            highByte_ = highByte_ || std::any_of(text_.begin() + static_cast<std::ptrdiff_t>(from), text_.end(),
+                                                 [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+            dropped_ += text_.size();
+            text_.clear();
+            converted_ = 0;
+        }
     }
 }
 
-MailView ArrivingMail::Finish(std::int32_t code, const InvalidCharReport& report) {
+MailView ArrivingMail::Finish(std::int32_t code, const InvalidCharReport& report, const ReplyAgain& reply) {
     // A "." line held at the end is the terminating line: it goes.
     dotHeld_ = false;
     held_.clear();
+    if (dropped_ > 0) {
+        // The header asked for no MIME reading and the body, without an
+        // 8-bit byte, is no UTF-8: the converted text is the whole view.
+        if (code != code_ || highByte_) {
+            if (std::optional<std::string> again = reply ? reply() : std::nullopt) {
+                converter_.reset();
+                std::string().swap(legacy_);
+                return ViewOfMail(std::move(*again), code, report, withSource_);
+            }
+            // Without the reply again, the reading made on the way is what there is.
+        }
+        Convert();
+        converter_->Finish(legacy_);
+        converter_.reset();
+        MailView view;
+        view.legacy = std::move(legacy_);
+        view.attachments = AttachmentNames(view.legacy, report);
+        return view;
+    }
     std::optional<std::string> legacy;
     if (legacyState_ == Legacy::kConverting && LegacyCode(code) == LegacyCode(code_)) {
         Convert();

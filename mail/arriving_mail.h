@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,9 +29,13 @@ public:
     // The next piece of the reply, wherever it ends.
     void Append(std::string_view piece);
 
-    // The view once the whole reply is in, for the code choice as it is now;
-    // what was converted on the way for another choice is not used. Call once.
-    MailView Finish(std::int32_t code, const InvalidCharReport& report = {});
+    // The view once the whole reply is in, for the code choice as it is now.
+    // Without source, the text of a mail converted on the way is not kept
+    // beside its converted form; should the choice have changed meanwhile,
+    // or the body turn out to need the MIME reading, `reply` gives the whole
+    // reply again (the stored file). Call once.
+    using ReplyAgain = std::function<std::optional<std::string>()>;
+    MailView Finish(std::int32_t code, const InvalidCharReport& report = {}, const ReplyAgain& reply = {});
 
 private:
     void Unstuffed(std::string_view part);
@@ -58,6 +64,12 @@ private:
     std::size_t converted_ = 0;  // text_ fed to the converter so far
     std::unique_ptr<KanjiStreamConverter> converter_;
     std::string legacy_;
+    // The text given up once converted (without source): how much of it,
+    // where its body starts, and whether the body has an 8-bit byte (which
+    // may make it UTF-8 and so the MIME reading's).
+    std::size_t dropped_ = 0;
+    std::size_t bodyStart_ = 0;
+    bool highByte_ = false;
 };
 
 }  // namespace wp

@@ -78,8 +78,10 @@ public:
     std::size_t Received() const { return received_; }
     // The reply is whole: stored, and its view for the code choice now.
     std::optional<StoredMail> Store() { return file_ ? file_->Commit() : std::nullopt; }
-    MailView View(std::int32_t code, const InvalidCharReport& report) {
-        MailView view = mail_->Finish(code, report);
+    MailView View(std::int32_t code, const InvalidCharReport& report, const std::optional<StoredMail>& stored) {
+        MailView view = mail_->Finish(code, report, [&stored]() -> std::optional<std::string> {
+            return stored ? stored->Read() : std::nullopt;
+        });
         mail_.reset();
         return view;
     }
@@ -178,7 +180,7 @@ int RunFetchForView(CMailboxFiles& mailbox, OperationContext& ctx, const MailEnt
     viewer.SetWaitCursor(true);
     const std::int32_t code = sourceCode ? sourceCode() : -1;
     // The source view is rare: the viewer makes it from the stored mail when asked.
-    MailView view = host.View(code, InvalidCharBox(ctx.prompt));
+    MailView view = host.View(code, InvalidCharBox(ctx.prompt), stored);
     viewer.ClearAttachments();
     for (std::string& name : view.attachments) {
         viewer.AddAttachment(name);

@@ -66,7 +66,7 @@ MailView Arrived(const std::string& reply, std::int32_t startCode, std::int32_t 
         from = cut;
     }
     mail.Append(std::string_view(reply).substr(from));
-    return mail.Finish(code);
+    return mail.Finish(code, {}, [&reply] { return std::optional<std::string>(reply); });
 }
 
 TEST(ArrivingMail, ShowsWhatTheWholeReplyShowsWhereverItIsCut) {
@@ -102,6 +102,32 @@ TEST(ArrivingMail, TheCodeChoiceAtTheEndDecides) {
             }
         }
     }
+}
+
+// The text converted on the way is not kept: a changed choice or a UTF-8
+// body reads the reply again, and without it shows what was made on the way.
+TEST(ArrivingMail, WithoutTheReplyAgainTheReadingMadeOnTheWayIsShown) {
+    const std::string jis = "+OK\r\nSubject: x\r\n\r\n\x1b$BF|K\\\x1b(B\r\n.\r\n";
+    const std::string utf8 = "+OK\r\nSubject: x\r\n\r\n\x1b$BF|\x1b(B \xE6\x97\xA5\r\n.\r\n";
+    int asked = 0;
+    auto noReply = [&asked] {
+        ++asked;
+        return std::optional<std::string>();
+    };
+    ArrivingMail changed(-1, false);
+    changed.Append(jis);
+    ExpectSame(changed.Finish(2, {}, noReply), ViewOfMail(jis, -1, {}, false));
+    ArrivingMail eightBit(-1, false);
+    eightBit.Append(utf8);
+    const MailView shown = eightBit.Finish(-1, {}, noReply);
+    EXPECT_FALSE(shown.decoded);
+    EXPECT_EQ(shown.legacy, MailTextToShow(utf8, -1));
+    EXPECT_EQ(asked, 2);
+    // Nothing changed: the reply is not read again.
+    ArrivingMail same(-1, false);
+    same.Append(jis);
+    ExpectSame(same.Finish(-1, {}, noReply), ViewOfMail(jis, -1, {}, false));
+    EXPECT_EQ(asked, 2);
 }
 
 // Megabytes with stuffed lines and escapes across the pieces a socket hands out.
