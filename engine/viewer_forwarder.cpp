@@ -19,6 +19,12 @@ void ViewerForwarder::AppendReceivedText(const char* data, std::size_t length, i
     });
 }
 
+void ViewerForwarder::HandOverReceivedText(std::string&& text, int bytesReceived) {
+    engine_.PostViewerCall([chunk = std::move(text), bytesReceived](ViewerHooks& viewer) {
+        viewer.AppendReceivedText(chunk.data(), chunk.size(), bytesReceived);
+    });
+}
+
 void ViewerForwarder::SetMailFile(const StoredMail& mail) {
     // A viewer closed before the mail reached it leaves no message file behind.
     engine_.PostViewerCall([mail](ViewerHooks& viewer) { viewer.SetMailFile(mail); },

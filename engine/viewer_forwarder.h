@@ -15,6 +15,7 @@ public:
     void SetStatusText(const std::string& text) override;
     void ClearMailText() override;
     void AppendReceivedText(const char* data, std::size_t length, int bytesReceived) override;
+    void HandOverReceivedText(std::string&& text, int bytesReceived) override;
     void SetMailFile(const StoredMail& mail) override;
     void SetWaitCursor(bool on) override;
     void ClearAttachments() override;

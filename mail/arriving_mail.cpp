@@ -23,6 +23,23 @@ std::int32_t LegacyCode(std::int32_t code) {
     return code;
 }
 
+bool HasHighByte(std::string_view text) {
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if ((word & 0x8080808080808080u) != 0) {
+            return true;
+        }
+    }
+    for (; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool IsDesignation(char intermediate, char final) {
     return (intermediate == '$' && (final == 'B' || final == '@')) || (intermediate == '(' && final == 'I');
 }
@@ -42,6 +59,13 @@ void ArrivingMail::Unstuffed(std::string_view part) {
     if (const void* zero = std::memchr(part.data(), 0, part.size())) {
         part = part.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - part.data()));
         cut_ = true;
+    }
+    if (dropped_ > 0) {
+        // Past the header and converted along: straight to the converter.
+        highByte_ = highByte_ || HasHighByte(part);
+        converter_->Feed(part.data(), part.size(), legacy_);
+        dropped_ += part.size();
+        return;
     }
     text_.append(part);
 }
@@ -174,8 +198,7 @@ void ArrivingMail::Convert() {
         if (!withSource_) {
             // Converted, the text is needed no more: megabytes are not held twice.
             const std::size_t from = bodyStart_ > dropped_ ? std::min(bodyStart_ - dropped_, text_.size()) : 0;
-            highByte_ = highByte_ || std::any_of(text_.begin() + static_cast<std::ptrdiff_t>(from), text_.end(),
-                                                 [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+            highByte_ = highByte_ || HasHighByte(std::string_view(text_).substr(from));
             dropped_ += text_.size();
             text_.clear();
             converted_ = 0;

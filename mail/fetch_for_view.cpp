@@ -59,6 +59,9 @@ public:
         viewer_.ClearMailText();
     }
     void AppendViewerText(const char* data, std::size_t length, int bytesReceived) override {
+        if (pending_.capacity() < kLiveBatch) {
+            pending_.reserve(kLiveBatch + CMailSocket::kBufferSize);
+        }
         pending_.append(data, length);
         bytesReceived_ = bytesReceived;
         const Clock::time_point now = Clock::now();
@@ -88,8 +91,8 @@ public:
     // What is still held back of the live text.
     void Flush() {
         if (!pending_.empty()) {
-            viewer_.AppendReceivedText(pending_.data(), pending_.size(), bytesReceived_);
-            pending_.clear();
+            viewer_.HandOverReceivedText(std::move(pending_), bytesReceived_);
+            pending_ = std::string();
         }
     }
 

@@ -24,6 +24,10 @@ public:
     // included, before any conversion.
     virtual void ClearMailText() = 0;
     virtual void AppendReceivedText(const char* data, std::size_t length, int bytesReceived) = 0;
+    // The same with the bytes handed over: a forwarder keeps them without a copy.
+    virtual void HandOverReceivedText(std::string&& text, int bytesReceived) {
+        AppendReceivedText(text.data(), text.size(), bytesReceived);
+    }
 
     // The stored mail that the code choice and the save read again; an empty
     // one until a mail has been fetched.
