@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <map>
 
 #include "decode/charset.h"
@@ -177,20 +178,35 @@ std::string CharsetToCp932(std::string_view bytes, std::string_view charset) {
     return Utf8ToCp932Geta(TextToUtf8(bytes, charset, KANJI_AUTO));
 }
 
+// Every line end as CR LF: a lone CR or LF becomes CR LF. Megabytes of a
+// decoded body go line by line, not byte by byte.
 std::string NormalizeLineEnds(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
+    const char* const data = text.data();
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const void* lf = std::memchr(data + i, '\n', text.size() - i);
+        const std::size_t end = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - data)
+                                              : text.size();
+        // The CR of a CR LF goes with its LF; any other CR ends a line itself.
+        const std::size_t lineEnd = (lf != nullptr && end > i && data[end - 1] == '\r') ? end - 1 : end;
+        std::size_t at = i;
+        while (at < lineEnd) {
+            const void* cr = std::memchr(data + at, '\r', lineEnd - at);
+            const std::size_t stop =
+                cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : lineEnd;
+            out.append(data + at, stop - at);
+            if (cr == nullptr) {
+                break;
             }
-        } else if (text[i] == '\n') {
             out += "\r\n";
-        } else {
-            out += text[i];
+            at = stop + 1;
         }
+        if (lf != nullptr) {
+            out += "\r\n";
+        }
+        i = lf != nullptr ? end + 1 : text.size();
     }
     return out;
 }

@@ -204,6 +204,44 @@ TEST(MimeReading, MailWithoutMimeKeepsItsOldReading) {
     EXPECT_TRUE(NeedsMimeReading("Content-Type: text/html\n\nbody\r\n\r\nmore\r\n", KANJI_AUTO));
 }
 
+// Every line end of the text becomes CR LF, whatever mix the part holds
+// and wherever a line is long: a lone CR, a lone LF, CR CR LF, a CR last.
+TEST(MimeReading, LineEndsBecomeCrLfInAnyMix) {
+    auto slowly = [](std::string_view text) {
+        std::string out;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\r') {
+                out += "\r\n";
+                if (i + 1 < text.size() && text[i + 1] == '\n') {
+                    ++i;
+                }
+            } else if (text[i] == '\n') {
+                out += "\r\n";
+            } else {
+                out += text[i];
+            }
+        }
+        return out;
+    };
+    const std::string longLine(5000, 'x');
+    for (const std::string& text : {"a\rb\nc\r\nd"s, "\r\r\n\n\r"s, "\n"s, "\r"s, "end\r"s, "x\r\r\r\ny"s, "\r\n\r\n"s,
+                                    longLine + "\r" + longLine, longLine + "\n\r" + longLine + "\r\n"}) {
+        SCOPED_TRACE(testing::PrintToString(text.substr(0, 40)));
+        // Quoted-printable carries any CR and LF into the part's text as they are.
+        std::string mail =
+            "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
+        std::size_t line = 0;
+        for (char c : text) {
+            mail += c == '\r' ? "=0D" : c == '\n' ? "=0A" : std::string(1, c);
+            if (++line == 70) {
+                mail += "=\r\n";  // a soft line break, never inside an escape
+                line = 0;
+            }
+        }
+        EXPECT_EQ(ReadMimeBody(mail, KANJI_AUTO).body, slowly(text));
+    }
+}
+
 TEST(MimeReading, HostileNestingEndsWithoutExhaustingTheStack) {
     std::string mail;
     for (int i = 0; i < 5000; ++i) {
