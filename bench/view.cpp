@@ -12,8 +12,10 @@
 // viewers: the headless one of wrenpost-cli (the text kept as bytes, the
 // live text split as the window splits it) and the window's own, offscreen.
 //
-//   bench_view [megabytes [rounds [headless]]]   (default 5 MB, five rounds;
-//                                                 "headless" leaves the window out)
+//   bench_view [megabytes [rounds [headless|window [multipart]]]]
+//       default 5 MB, five rounds, both viewers, a plain JIS mail; "headless"
+//       leaves the window out, "multipart" makes the JIS text the text part
+//       of a multipart mail, which goes through the MIME reading.
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -298,12 +300,19 @@ long RunChild(const char* self, const Setup& setup, const std::string& what) {
     return peak;
 }
 
-std::string BigMail(std::size_t megabytes) {
-    std::string mail =
-        "From: bench@example.jp\nSubject: =?ISO-2022-JP?B?GyRCQmc2cSRKJWEhPCVrGyhC?=\n"
-        "Content-Type: text/plain; charset=ISO-2022-JP\n\n";
+// A JIS mail: plain, or as the text part of a multipart mail with a file,
+// which the MIME reading shows.
+std::string BigMail(std::size_t megabytes, bool multipart) {
+    std::string mail = "From: bench@example.jp\nSubject: =?ISO-2022-JP?B?GyRCQmc2cSRKJWEhPCVrGyhC?=\n";
+    if (multipart) {
+        mail += "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"b\"\n\n--b\n";
+    }
+    mail += "Content-Type: text/plain; charset=ISO-2022-JP\n\n";
     for (int i = 0; mail.size() < (megabytes << 20); ++i) {
         mail += "\x1b$B$3$s$K$A$O!\"Bg$-$J%a!<%k$G$9!#\x1b(B line " + std::to_string(i) + "\n";
+    }
+    if (multipart) {
+        mail += "--b\nContent-Disposition: attachment; filename=\"a.txt\"\n\nA\n--b--\n";
     }
     return mail;
 }
@@ -333,7 +342,8 @@ int main(int argc, char** argv) {
     }
     setup.user = user.name();
     setup.password = user.password();
-    if (!wp::test::FillMailbox(user.name(), {BigMail(megabytes)})) {
+    const bool multipart = argc > 4 && std::strcmp(argv[4], "multipart") == 0;
+    if (!wp::test::FillMailbox(user.name(), {BigMail(megabytes, multipart)})) {
         Fail("could not fill the mailbox");
     }
     wp::test::BlockingPop3 client;

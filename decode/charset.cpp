@@ -88,6 +88,9 @@ std::optional<std::string> Decode(UConverter* c, std::string_view bytes, bool le
         }
     }
     std::string out;
+    // Room for the usual growth (two bytes of a kanji become three) at once:
+    // growing by doubling would hold two copies of megabytes on the way.
+    out.reserve(bytes.size() + bytes.size() / 2 + 16);
     if (!ConvertPieces(utf8, c, bytes, out)) {
         return std::nullopt;
     }

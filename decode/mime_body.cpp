@@ -178,9 +178,33 @@ std::string CharsetToCp932(std::string_view bytes, std::string_view charset) {
     return Utf8ToCp932Geta(TextToUtf8(bytes, charset, KANJI_AUTO));
 }
 
+// True when every CR and LF of the text is part of a CR LF.
+bool AllCrLf(std::string_view text) {
+    const char* const data = text.data();
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const void* lf = std::memchr(data + at, '\n', text.size() - at);
+        const std::size_t end =
+            lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : text.size();
+        const std::size_t lineEnd = lf != nullptr ? end - 1 : end;
+        if (lf != nullptr && (end == at || data[end - 1] != '\r')) {
+            return false;
+        }
+        if (lineEnd > at && std::memchr(data + at, '\r', lineEnd - at) != nullptr) {
+            return false;
+        }
+        at = end + 1;
+    }
+    return true;
+}
+
 // Every line end as CR LF: a lone CR or LF becomes CR LF. Megabytes of a
-// decoded body go line by line, not byte by byte.
-std::string NormalizeLineEnds(std::string_view text) {
+// decoded body go line by line, not byte by byte, and are kept as they are
+// when their line ends are CR LF already.
+std::string NormalizeLineEnds(std::string text) {
+    if (AllCrLf(text)) {
+        return text;
+    }
     std::string out;
     out.reserve(text.size() + text.size() / 32);
     const char* const data = text.data();
@@ -345,19 +369,21 @@ void WalkEntity(Walk& walk, std::string_view entity, int depth, bool candidate, 
 }
 
 std::string LeafText(const Leaf& leaf, std::int32_t code) {
-    std::string bytes;
+    std::string decoded;
+    std::string_view bytes = leaf.body;  // 7bit, 8bit, binary: read where it lies
     if (leaf.transfer == "base64") {
-        bytes = DecodeBase64Body(leaf.body);
+        decoded = DecodeBase64Body(leaf.body);
+        bytes = decoded;
     } else if (leaf.transfer == "quoted-printable") {
-        bytes = DecodeQuotedPrintableBody(leaf.body);
-    } else {
-        bytes = std::string(leaf.body);
+        decoded = DecodeQuotedPrintableBody(leaf.body);
+        bytes = decoded;
     }
     std::string text = TextToUtf8(bytes, leaf.charset, code);
+    std::string().swap(decoded);
     if (leaf.type == "text/html") {
         text = HtmlToText(text);
     }
-    return NormalizeLineEnds(text);
+    return NormalizeLineEnds(std::move(text));
 }
 
 // --- HTML ---------------------------------------------------------------------

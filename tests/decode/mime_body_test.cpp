@@ -224,7 +224,7 @@ TEST(MimeReading, LineEndsBecomeCrLfInAnyMix) {
         return out;
     };
     const std::string longLine(5000, 'x');
-    for (const std::string& text : {"a\rb\nc\r\nd"s, "\r\r\n\n\r"s, "\n"s, "\r"s, "end\r"s, "x\r\r\r\ny"s, "\r\n\r\n"s,
+    for (const std::string& text : {"a\rb\nc\r\nd"s, "\r\r\n\n\r"s, "\n"s, "\r"s, "end\r"s, "x\r\r\r\ny"s, "\r\n\r\n"s, "one\r\ntwo\r\n"s, "one\r\ntwo"s, "\r\nlast\n"s,
                                     longLine + "\r" + longLine, longLine + "\n\r" + longLine + "\r\n"}) {
         SCOPED_TRACE(testing::PrintToString(text.substr(0, 40)));
         // Quoted-printable carries any CR and LF into the part's text as they are.
