@@ -155,7 +155,8 @@ void ArrivingMail::Convert() {
         const std::int32_t legacyCode = LegacyCode(code_);
         // A mail the header already marks for the MIME reading needs its
         // converted text only for the source; one in Shift_JIS needs none.
-        if ((!withSource_ && NeedsMimeReading(mail.substr(0, headerEnd), code_)) || legacyCode == KANJI_SJIS) {
+        if ((!withSource_ && NeedsMimeReading(mail.substr(0, headerEnd), code_)) ||
+            legacyCode == KANJI_SJIS) {
             legacyState_ = Legacy::kNone;
             return;
         }
@@ -197,7 +198,8 @@ void ArrivingMail::Convert() {
         converted_ = text_.size();
         if (!withSource_) {
             // Converted, the text is needed no more: megabytes are not held twice.
-            const std::size_t from = bodyStart_ > dropped_ ? std::min(bodyStart_ - dropped_, text_.size()) : 0;
+            const std::size_t from =
+                bodyStart_ > dropped_ ? std::min(bodyStart_ - dropped_, text_.size()) : 0;
             highByte_ = highByte_ || HasHighByte(std::string_view(text_).substr(from));
             dropped_ += text_.size();
             text_.clear();

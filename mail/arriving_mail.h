@@ -61,7 +61,7 @@ private:
     std::int32_t source_ = KANJI_AUTO;
     std::size_t headerLooked_ = 0;  // of the mail after the status line
     std::size_t looked_ = 0;        // text_ searched so far for a designation
-    std::size_t converted_ = 0;  // text_ fed to the converter so far
+    std::size_t converted_ = 0;     // text_ fed to the converter so far
     std::unique_ptr<KanjiStreamConverter> converter_;
     std::string legacy_;
     // The text given up once converted (without source): how much of it,

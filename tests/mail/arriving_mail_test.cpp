@@ -32,8 +32,10 @@ const std::vector<std::pair<const char*, std::string>>& Replies() {
          "+OK\r\nSubject: x\r\n\r\n=1B$BF|K\\=1B(B\r\n..\r\n.\r\n"},
         {"Shift_JIS with half-width kana and a lead byte at the end",
          "+OK\r\nSubject: x\r\n\r\n\x93\xfa\x96\x7b \xb6\xde\xb1\r\n\x82"},
-        {"EUC-JP with a kana after SS2", "+OK\r\nSubject: x\r\n\r\n\xc6\xfc\xcb\xdc \x8e\xb6\x8e\xde\r\n.\r\n"},
-        {"a zero byte ends the text", std::string("+OK\r\nA: 1\r\n\r\n\x1b$BF|\x1b(B\0\x1b$BK\\\r\n.\r\n", 30)},
+        {"EUC-JP with a kana after SS2",
+         "+OK\r\nSubject: x\r\n\r\n\xc6\xfc\xcb\xdc \x8e\xb6\x8e\xde\r\n.\r\n"},
+        {"a zero byte ends the text",
+         std::string("+OK\r\nA: 1\r\n\r\n\x1b$BF|\x1b(B\0\x1b$BK\\\r\n.\r\n", 30)},
         {"a zero byte in the status line", std::string("+O\0K\r\nA: 1\r\n\r\nx\r\n.\r\n", 20)},
         {"no line end at all", "+OK no end"},
         {"a '.' line before the end, the terminator cut", "+OK\r\na\r\n.\r\nb\r\n.\r"},
@@ -98,7 +100,8 @@ TEST(ArrivingMail, TheCodeChoiceAtTheEndDecides) {
         for (std::int32_t start : {-1, 1, 2, 3}) {
             for (std::int32_t code : {-1, 0, 1, 2, 3}) {
                 SCOPED_TRACE(testing::Message() << what << ", from " << start << " to " << code);
-                ExpectSame(Arrived(reply, start, code, false, {reply.size() / 2}), ViewOfMail(reply, code, {}, false));
+                ExpectSame(Arrived(reply, start, code, false, {reply.size() / 2}),
+                           ViewOfMail(reply, code, {}, false));
             }
         }
     }
