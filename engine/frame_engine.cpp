@@ -71,8 +71,9 @@ void FrameEngine::StartOperation(int kind) {
         return;
     }
     starting = 1;
-    if (onStart) {
-        onStart(kind);
+    if (onStart && !onStart(kind)) {
+        starting = 0;
+        return;
     }
     view_.SetPaneText(1, std::string());
     view_.SetPaneText(3, std::string());

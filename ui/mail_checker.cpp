@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QPointer>
+#include <utility>
 #include <QComboBox>
 #include <QMenu>
 #include <QPainter>
@@ -9,6 +11,7 @@
 
 #include "accounts/account_list.h"
 #include "accounts/check_interval.h"
+#include "engine/frame_engine.h"
 #include "platform/strings.h"
 #include "platform/text.h"
 #include "ui/images.h"
@@ -93,7 +96,7 @@ MailChecker::MailChecker(CMainFrame& frame)
       schedule_(CheckSchedule::Hooks{
           [this] { return now_(); },
           [this] { return Plans(); },
-          [this] { return frame_.OperationRunning(); },
+          [this] { return frame_.OperationRunning() || Holding(); },
           [this](const std::string& name) { StartCheck(name); },
           [this](const std::string& name, CheckNote note) { Noted(name, note); },
       }) {
@@ -164,11 +167,82 @@ void MailChecker::StartCheck(const std::string& name) {
     check_->Start();
 }
 
-void MailChecker::MakeWay() {
+bool MailChecker::MakeWay(int kind) {
+    // A check that has reported may still be winding down its worker, which
+    // holds the account's cache lock until it ends: the user's operation
+    // would be refused as if another process wrote the files.
+    if (!check_ && !finished_) {
+        return true;
+    }
     if (check_ && check_->Running()) {
         madeWay_ = true;
         check_->Cancel();
     }
+    if (kind == kOperationRetrieve) {
+        // Its callers read the outcome as soon as the start returns. The
+        // check ends promptly once cancelled; meanwhile its posts are served
+        // and the user's clicks wait.
+        if (waiting_) {
+            return false;
+        }
+        waiting_ = true;
+        QPointer<MailChecker> alive(this);
+        while (alive && (check_ || finished_)) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
+        }
+        if (!alive) {
+            return false;
+        }
+        waiting_ = false;
+        RefreshOnceIdle();
+        return true;
+    }
+    // A second start meanwhile is one more press of the same wish.
+    if (heldKind_ == 0) {
+        heldKind_ = kind;
+        heldAccount_ = frame_.GetSelectedAccountName();
+    }
+    return false;
+}
+
+void MailChecker::CheckGone() {
+    if (check_ || finished_ || heldKind_ == 0) {
+        return;
+    }
+    const int kind = std::exchange(heldKind_, 0);
+    const std::string account = std::exchange(heldAccount_, std::string());
+    // Another account was chosen meanwhile: the operation was meant for the
+    // rows that are gone. A viewer closed meanwhile wants nothing fetched.
+    if (account != frame_.GetSelectedAccountName()) {
+        refreshPending_ = false;  // the switch showed that account's rows
+        Tick();
+        return;
+    }
+    if (kind == kOperationView && frame_.Viewer() == nullptr) {
+        RefreshOnceIdle();
+        Tick();
+        return;
+    }
+    if (kind == kOperationList) {
+        refreshPending_ = false;  // the listing brings the rows itself
+    }
+    frame_.Engine().StartOperation(kind);
+    RefreshOnceIdle();
+}
+
+void MailChecker::RefreshOnceIdle() {
+    if (!refreshPending_) {
+        return;
+    }
+    QPointer<MailChecker> alive(this);
+    auto refresh = [this, alive] {
+        if (alive && refreshPending_ && !Holding()) {
+            RefreshShownList(frame_.GetSelectedAccountName());
+        }
+    };
+    // A start still in progress (a retrieval) has not raised the gate yet.
+    QMetaObject::invokeMethod(
+        this, [this, refresh] { frame_.Engine().WhenIdle(refresh); }, Qt::QueuedConnection);
 }
 
 void MailChecker::Done(const CheckResult& result) {
@@ -176,7 +250,12 @@ void MailChecker::Done(const CheckResult& result) {
     // (an earlier one has long returned).
     finished_ = std::move(check_);
     QMetaObject::invokeMethod(
-        this, [this] { finished_.reset(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            finished_.reset();
+            CheckGone();
+        },
+        Qt::QueuedConnection);
 
     const bool interrupted = !result.ok && madeWay_;
     madeWay_ = false;
@@ -246,6 +325,11 @@ void MailChecker::ShowStatus(const std::string& cp932) {
 
 void MailChecker::RefreshShownList(const std::string& name) {
     if (frame_.GetSelectedAccountName() != name) {
+        return;
+    }
+    // The user's operation waits to start on these rows.
+    if (Holding()) {
+        refreshPending_ = true;
         return;
     }
     // The viewer shows an entry of the list: the rows are rebuilt once it closed.

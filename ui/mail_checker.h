@@ -48,9 +48,12 @@ public:
     // The icon or the notice was clicked: the window comes up on the
     // account of the last notice and the counts start again.
     void Activate();
-    // The user starts an operation: a running check makes way and runs again
-    // once the gate is free.
-    void MakeWay();
+    // The user starts an operation of this kind. A running check makes way
+    // and runs again once the gate is free. False: the start is held and
+    // made again once the check has let go of the cache and its connection.
+    bool MakeWay(int kind);
+    // A user's start is waiting for a check to end.
+    bool Holding() const { return heldKind_ != 0 || waiting_; }
     // The viewer closed: a list refresh it held back may run now.
     void ViewerClosed();
 
@@ -68,6 +71,8 @@ private:
     void ShowStatus(const std::string& cp932);
     void RefreshShownList(const std::string& name);
     void UpdateSurface();
+    void CheckGone();
+    void RefreshOnceIdle();
 
     CMainFrame& frame_;
     std::unique_ptr<TraySurface> surface_;
@@ -77,6 +82,11 @@ private:
     // The check that has just reported: it goes once its report has returned.
     std::unique_ptr<AccountCheck> finished_;
     bool madeWay_ = false;
+    // The user's start held back (0: none) and the account it was made on.
+    int heldKind_ = 0;
+    std::string heldAccount_;
+    // A start its caller reads at once waits in place.
+    bool waiting_ = false;
     QTimer timer_;
     std::map<std::string, int> newCounts_;
     std::map<std::string, std::string> failures_;  // CP932 texts of failing accounts

@@ -128,7 +128,7 @@ CMainFrame::CMainFrame(std::string dataFolder, Profile& profile, Prompt* prompt)
     CreateToolBar();
     CreateAccountBar();
     checker_ = std::make_unique<MailChecker>(*this);
-    engine_->onStart = [this](int) { checker_->MakeWay(); };
+    engine_->onStart = [this](int kind) { return checker_->MakeWay(kind); };
 
     viewerFactory_ = [](CMainFrame& frame) -> FrameViewer* {
         return new CMailViewDlg(frame, frame.profile_, *frame.prompt_, &frame);
