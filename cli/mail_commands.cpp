@@ -160,6 +160,27 @@ public:
 };
 
 // A row of `cached NAME`, counted from 1.
+// The optional --password, checked like the bar's password box.
+std::optional<std::string> PasswordOption(const CommandContext& context) {
+    if (std::optional<std::string> value = context.args.Value("--password")) {
+        return Cp932Argument("--password", *value, kBarTextMax);
+    }
+    return std::nullopt;
+}
+
+// Rows are 1-based rows of `cached`; every one past the end is named.
+void RequireRows(const std::vector<int>& indexes, int rows) {
+    std::string outOfRange;
+    for (int row : indexes) {
+        if (row > rows) {
+            outOfRange += (outOfRange.empty() ? "" : " ") + std::to_string(row);
+        }
+    }
+    if (!outOfRange.empty()) {
+        throw UsageError{"INDEX " + outOfRange + " は範囲外です (cached の行は " + std::to_string(rows) + " 行)"};
+    }
+}
+
 int RowArgument(const std::string& word) {
     int value = 0;
     for (char ch : word) {
@@ -209,10 +230,7 @@ int RunView(CommandContext& context) {
     const std::int32_t code = SourceCodeOption(context);
     const bool header = context.args.Has("--header");
     const bool source = context.args.Has("--source");
-    std::optional<std::string> givenPassword;
-    if (std::optional<std::string> value = context.args.Value("--password")) {
-        givenPassword = Cp932Argument("--password", *value, kBarTextMax);
-    }
+    const std::optional<std::string> givenPassword = PasswordOption(context);
 
     Profile profile;
     CAccountList accounts(true, context.DataFolder(), profile);
@@ -224,11 +242,7 @@ int RunView(CommandContext& context) {
     FrameEngine engine(frame, prompt, context.DataFolder());
     engine.SwitchAccount(name);
     ShowPendingMessages();
-    const int rows = frame.Rows().RowCount();
-    if (row > rows) {
-        throw UsageError{"INDEX " + std::to_string(row) + " は範囲外です (cached の行は " +
-                         std::to_string(rows) + " 行)"};
-    }
+    RequireRows({row}, frame.Rows().RowCount());
     if (password.empty()) {
         PrintError(TerminalText(LoadString(IDS_ENTER_PASSWORD), true));
         return kExitFailed;
@@ -282,10 +296,7 @@ int RunView(CommandContext& context) {
 int RunList(CommandContext& context) {
     const std::string& typed = context.args.positionals[0];
     const std::string name = Cp932Argument("NAME", typed, kAccountNameMax);
-    std::optional<std::string> givenPassword;
-    if (std::optional<std::string> value = context.args.Value("--password")) {
-        givenPassword = Cp932Argument("--password", *value, kBarTextMax);
-    }
+    const std::optional<std::string> givenPassword = PasswordOption(context);
 
     Profile profile;
     CAccountList accounts(true, context.DataFolder(), profile);
@@ -426,10 +437,7 @@ int RunDelete(CommandContext& context) {
         }
         indexes.push_back(row);
     }
-    std::optional<std::string> givenPassword;
-    if (std::optional<std::string> value = context.args.Value("--password")) {
-        givenPassword = Cp932Argument("--password", *value, kBarTextMax);
-    }
+    const std::optional<std::string> givenPassword = PasswordOption(context);
 
     Profile profile;
     CAccountList accounts(true, context.DataFolder(), profile);
@@ -442,16 +450,7 @@ int RunDelete(CommandContext& context) {
     engine.SwitchAccount(name);
     ShowPendingMessages();
     MemoryList& rows = frame.Rows();
-    std::string outOfRange;
-    for (int row : indexes) {
-        if (row > rows.RowCount()) {
-            outOfRange += (outOfRange.empty() ? "" : " ") + std::to_string(row);
-        }
-    }
-    if (!outOfRange.empty()) {
-        throw UsageError{"INDEX " + outOfRange + " は範囲外です (cached の行は " +
-                         std::to_string(rows.RowCount()) + " 行)"};
-    }
+    RequireRows(indexes, rows.RowCount());
     if (password.empty()) {
         PrintError(TerminalText(LoadString(IDS_ENTER_PASSWORD), true));
         return kExitFailed;
@@ -525,10 +524,7 @@ int RunSave(CommandContext& context) {
         rowNumbers.push_back(RowArgument(context.args.positionals[i]));
     }
     const std::string folder = SaveFolderArgument(context.Required("--to"));
-    std::optional<std::string> givenPassword;
-    if (std::optional<std::string> value = context.args.Value("--password")) {
-        givenPassword = Cp932Argument("--password", *value, kBarTextMax);
-    }
+    const std::optional<std::string> givenPassword = PasswordOption(context);
 
     Profile profile;
     CAccountList accounts(true, context.DataFolder(), profile);
@@ -540,13 +536,7 @@ int RunSave(CommandContext& context) {
     FrameEngine engine(frame, prompt, context.DataFolder());
     engine.SwitchAccount(name);
     ShowPendingMessages();
-    const int rows = frame.Rows().RowCount();
-    for (int row : rowNumbers) {
-        if (row > rows) {
-            throw UsageError{"INDEX " + std::to_string(row) + " は範囲外です (cached の行は " +
-                             std::to_string(rows) + " 行)"};
-        }
-    }
+    RequireRows(rowNumbers, frame.Rows().RowCount());
     if (password.empty()) {
         PrintError(TerminalText(LoadString(IDS_ENTER_PASSWORD), true));
         return kExitFailed;

@@ -36,6 +36,38 @@ std::string LowerName(std::string_view name) {
     return lower;
 }
 
+// Converts `bytes` from `from` to `to` a piece at a time, appending to
+// `out`; false at a failure, with what converted before it kept.
+bool ConvertPieces(UConverter* to, UConverter* from, std::string_view bytes, std::string& out) {
+    UErrorCode err = U_ZERO_ERROR;
+    std::array<UChar, 4096> pivot{};
+    UChar* pivotSource = pivot.data();
+    UChar* pivotTarget = pivot.data();
+    const char* src = bytes.data();
+    const char* const end = src + bytes.size();
+    std::array<char, 16384> buffer{};
+    bool reset = true;
+    for (;;) {
+        const char* pieceEnd = src + std::min<std::size_t>(static_cast<std::size_t>(end - src), kPiece);
+        const bool flush = pieceEnd == end;
+        char* target = buffer.data();
+        err = U_ZERO_ERROR;
+        ucnv_convertEx(to, from, &target, buffer.data() + buffer.size(), &src, pieceEnd, pivot.data(),
+                       &pivotSource, &pivotTarget, pivot.data() + pivot.size(), reset, flush, &err);
+        reset = false;
+        out.append(buffer.data(), static_cast<std::size_t>(target - buffer.data()));
+        if (err == U_BUFFER_OVERFLOW_ERROR) {
+            continue;
+        }
+        if (U_FAILURE(err)) {
+            return false;
+        }
+        if (flush && src == end) {
+            return true;
+        }
+    }
+}
+
 // Bytes to UTF-8 through an opened converter; nullopt at the first byte
 // that is no character in it, unless lenient (then U+FFFD).
 std::optional<std::string> Decode(UConverter* c, std::string_view bytes, bool lenient) {
@@ -56,31 +88,8 @@ std::optional<std::string> Decode(UConverter* c, std::string_view bytes, bool le
         }
     }
     std::string out;
-    std::array<UChar, 4096> pivot{};
-    UChar* pivotSource = pivot.data();
-    UChar* pivotTarget = pivot.data();
-    const char* src = bytes.data();
-    const char* const end = src + bytes.size();
-    std::array<char, 16384> buffer{};
-    bool reset = true;
-    for (;;) {
-        const char* pieceEnd = src + std::min<std::size_t>(static_cast<std::size_t>(end - src), kPiece);
-        const bool flush = pieceEnd == end;
-        char* target = buffer.data();
-        err = U_ZERO_ERROR;
-        ucnv_convertEx(utf8, c, &target, buffer.data() + buffer.size(), &src, pieceEnd, pivot.data(),
-                       &pivotSource, &pivotTarget, pivot.data() + pivot.size(), reset, flush, &err);
-        reset = false;
-        out.append(buffer.data(), static_cast<std::size_t>(target - buffer.data()));
-        if (err == U_BUFFER_OVERFLOW_ERROR) {
-            continue;
-        }
-        if (U_FAILURE(err)) {
-            return std::nullopt;
-        }
-        if (flush && src == end) {
-            break;
-        }
+    if (!ConvertPieces(utf8, c, bytes, out)) {
+        return std::nullopt;
     }
     return out;
 }
@@ -172,30 +181,7 @@ std::string Utf8ToCp932Geta(std::string_view utf8) {
     // Look-alikes CP932 holds (wave dash, minus) rather than 〓.
     ucnv_setFallback(to.get(), true);
     std::string out;
-    std::array<UChar, 4096> pivot{};
-    UChar* pivotSource = pivot.data();
-    UChar* pivotTarget = pivot.data();
-    const char* src = utf8.data();
-    const char* const end = src + utf8.size();
-    std::array<char, 16384> buffer{};
-    bool reset = true;
-    for (;;) {
-        const char* pieceEnd = src + std::min<std::size_t>(static_cast<std::size_t>(end - src), kPiece);
-        const bool flush = pieceEnd == end;
-        char* target = buffer.data();
-        err = U_ZERO_ERROR;
-        ucnv_convertEx(to.get(), from.get(), &target, buffer.data() + buffer.size(), &src, pieceEnd,
-                       pivot.data(), &pivotSource, &pivotTarget, pivot.data() + pivot.size(), reset, flush,
-                       &err);
-        reset = false;
-        out.append(buffer.data(), static_cast<std::size_t>(target - buffer.data()));
-        if (err == U_BUFFER_OVERFLOW_ERROR) {
-            continue;
-        }
-        if (U_FAILURE(err) || (flush && src == end)) {
-            break;
-        }
-    }
+    ConvertPieces(to.get(), from.get(), utf8, out);  // what converted before a failure stays
     return out;
 }
 

@@ -15,6 +15,7 @@
 #include "mail/index_file.h"
 #include "mail/listing_lines.h"
 #include "mail/mail_text.h"
+#include "mail/scratch_folder.h"
 #include "net/pop3_session.h"
 #include "platform/paths.h"
 #include "platform/strings.h"
@@ -35,35 +36,6 @@ constexpr auto kLiveInterval = std::chrono::milliseconds(50);
 // What a LIST size may make us reserve in advance; a bigger mail still fits,
 // it only grows its buffer on the way.
 constexpr std::size_t kReserveLimit = 64u * 1024 * 1024;
-
-// A folder of the fetch's own for the LIST and UIDL replies and the fresh
-// index made from them: another window's listing of the same account uses
-// the account's temporaries and never sees these. Removed with its content.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        if (std::optional<std::string> base = PrivateTempFolder()) {
-            std::string pattern = JoinPath(*base, "fetch-XXXXXX");
-            if (::mkdtemp(pattern.data()) != nullptr) {
-                path_ = std::move(pattern);
-            }
-        }
-    }
-    ~ScratchFolder() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    explicit operator bool() const { return !path_.empty(); }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // The session's targets during the fetch: the scratch response file, the
 // capture of the RETR reply, and the viewer's live text.
@@ -156,7 +128,7 @@ int RunFetchForView(CMailboxFiles& mailbox, OperationContext& ctx, const MailEnt
         return NotOnServer(viewer);
     }
 
-    ScratchFolder scratch;
+    ScratchFolder scratch("fetch");
     if (!scratch) {
         return -1;
     }

@@ -19,6 +19,7 @@
 #include "mail/index_file.h"
 #include "mail/listing_lines.h"
 #include "mail/mail_text.h"
+#include "mail/scratch_folder.h"
 #include "net/pop3_session.h"
 #include "platform/paths.h"
 #include "platform/string_table.h"
@@ -35,33 +36,6 @@ constexpr int kAppTitleId = 57344;
 constexpr std::size_t kReserveLimit = 64u * 1024 * 1024;
 // Renumbering a name that another writer keeps taking gives up after this.
 constexpr int kCreateAttempts = 1000;
-
-// The LIST and UIDL replies of this run and the index made from them, away
-// from the account's own temporaries, which another window's listing uses.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        if (std::optional<std::string> base = PrivateTempFolder()) {
-            std::string pattern = JoinPath(*base, "save-XXXXXX");
-            if (::mkdtemp(pattern.data()) != nullptr) {
-                path_ = std::move(pattern);
-            }
-        }
-    }
-    ~ScratchFolder() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    explicit operator bool() const { return !path_.empty(); }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // The session's targets: the scratch response file, the RETR capture, and
 // the progress dialog's byte count.
@@ -282,7 +256,7 @@ int RetrieveSelected(CMailboxFiles& mailbox, OperationContext& ctx, RetrieveRun&
         return -1;
     }
 
-    ScratchFolder scratch;
+    ScratchFolder scratch("save");
     if (!scratch) {
         return -1;
     }

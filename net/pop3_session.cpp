@@ -1,4 +1,5 @@
 #include "net/pop3_session.h"
+#include "net/capabilities.h"
 
 #include "platform/strings.h"
 
@@ -62,22 +63,6 @@ public:
     void ProgressAddBytes(int) override {}
     void ClearViewerText() override {}
     void AppendViewerText(const char*, std::size_t, int) override {}
-};
-
-// Collects a CAPA reply, bounded: a server that talks on is cut, not kept.
-class CapabilityCapture final : public SessionHost {
-public:
-    std::string ResponseFilePath() override { return {}; }
-    void AppendCapture(const char* data, std::size_t length) override {
-        std::size_t room = kLimit > text.size() ? kLimit - text.size() : 0;
-        text.append(data, length < room ? length : room);
-    }
-    void ProgressAddBytes(int) override {}
-    void ClearViewerText() override {}
-    void AppendViewerText(const char*, std::size_t, int) override {}
-
-    static constexpr std::size_t kLimit = 8192;
-    std::string text;
 };
 
 // Copies text into a fixed field, cut to fit and always terminated.
@@ -343,13 +328,17 @@ int CPop3Session::Authenticate() {
     return result;
 }
 
-int CPop3Session::Login() {
+void CPop3Session::StartLogin() {
     loggedIn = 0;
     ForgetLogin();
     statCount = -1;
     quitDue_ = false;
     detailText_.clear();
     refusedCert_ = {};
+}
+
+int CPop3Session::Login() {
+    StartLogin();
     int result = kLoginFailed;
     in_addr address{};
     int error = 0;
@@ -429,12 +418,7 @@ end:
 }
 
 int CPop3Session::LoginConnected() {
-    loggedIn = 0;
-    ForgetLogin();
-    statCount = -1;
-    quitDue_ = false;
-    detailText_.clear();
-    refusedCert_ = {};
+    StartLogin();
     if (!LoginTextSendable()) {
         socket_.Close();
         return kLoginFailed;
@@ -917,24 +901,7 @@ bool CPop3Session::Offers(const char* capability) {
             capabilities_ = std::move(capture.text);
         }
     }
-    // The first line is the status line; each of the others names one
-    // capability, its arguments after a space.
-    const std::size_t nameLength = std::strlen(capability);
-    std::size_t at = capabilities_.find('\n');
-    while (at != std::string::npos && at + 1 < capabilities_.size()) {
-        const std::size_t begin = at + 1;
-        at = capabilities_.find('\n', begin);
-        std::string_view line(capabilities_.data() + begin,
-                              (at == std::string::npos ? capabilities_.size() : at) - begin);
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
-            line.remove_suffix(1);
-        }
-        if (line.size() >= nameLength && (line.size() == nameLength || line[nameLength] == ' ') &&
-            StartsWithUpper(line.data(), static_cast<int>(line.size()), capability)) {
-            return true;
-        }
-    }
-    return false;
+    return CapabilityListed(capabilities_, capability);
 }
 
 bool CPop3Session::Pipelines() {

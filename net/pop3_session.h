@@ -149,6 +149,7 @@ private:
     bool SendQuitIfDue();
     bool ResolveHost(in_addr* address, int* error);
     bool LoginTextSendable();
+    void StartLogin();  // what a new login forgets of the last
     int Authenticate();
     int EndLogin(int result);
     bool SecureChannel(int* result);

@@ -2,6 +2,7 @@
 // (RFC 2595) on the plain port, and the judgement of the certificate.
 
 #include "net/pop3_session.h"
+#include "net/capabilities.h"
 #include "platform/strings.h"
 
 #include <sys/socket.h>
@@ -15,44 +16,6 @@ using namespace wsa;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Collects a CAPA reply, bounded: a server that talks on is cut, not kept.
-class CapaCapture : public SessionHost {
-public:
-    std::string ResponseFilePath() override { return {}; }
-    void AppendCapture(const char* data, std::size_t length) override {
-        std::size_t room = kLimit > text.size() ? kLimit - text.size() : 0;
-        text.append(data, length < room ? length : room);
-    }
-    void ProgressAddBytes(int) override {}
-    void ClearViewerText() override {}
-    void AppendViewerText(const char*, std::size_t, int) override {}
-
-    bool Offers(const char* capability) const {
-        std::size_t at = 0;
-        while (at < text.size()) {
-            std::size_t end = text.find('\n', at);
-            std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-            at = end == std::string::npos ? text.size() : end + 1;
-            while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
-                line.pop_back();
-            }
-            if (line.size() == std::strlen(capability)) {
-                bool same = true;
-                for (std::size_t i = 0; i < line.size() && same; ++i) {
-                    same = std::toupper(static_cast<unsigned char>(line[i])) == capability[i];
-                }
-                if (same) {
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-    static constexpr std::size_t kLimit = 8192;
-    std::string text;
-};
 
 const char* ProblemText(CertProblem problem) {
     switch (problem) {
@@ -136,8 +99,8 @@ bool CPop3Session::StartTls(int* result) {
     char greeting[sizeof socket_.recvBuf];
     std::memcpy(greeting, socket_.recvBuf, sizeof greeting);
 
-    CapaCapture capa;
-    if (Command("CAPA\r\n", 6, &capa) != 1 || !capa.Offers("STLS")) {
+    CapabilityCapture capa;
+    if (Command("CAPA\r\n", 6, &capa) != 1 || !CapabilityListed(capa.text, "STLS")) {
         if (!cancel) {
             detailText_ = Sjis("サーバーが STARTTLS（STLS）に対応していません。暗号化せずには接続しません。");
             SendQuitIfDue();
