@@ -72,6 +72,12 @@ void FrameEngine::StartOperation(int kind) {
     }
     starting = 1;
     if (onStart && !onStart(kind)) {
+        // Held back: a caller that reads a retrieval's outcome at once must
+        // not find the last one's.
+        if (kind == kOperationRetrieve) {
+            retrieveDone = 0;
+            retrieveFailed = 0;
+        }
         starting = 0;
         return;
     }

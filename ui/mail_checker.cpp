@@ -2,12 +2,12 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QPointer>
-#include <utility>
 #include <QComboBox>
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QSystemTrayIcon>
+#include <utility>
 
 #include "accounts/account_list.h"
 #include "accounts/check_interval.h"
@@ -96,7 +96,7 @@ MailChecker::MailChecker(CMainFrame& frame)
       schedule_(CheckSchedule::Hooks{
           [this] { return now_(); },
           [this] { return Plans(); },
-          [this] { return frame_.OperationRunning() || Holding(); },
+          [this] { return closed_ || frame_.OperationRunning() || Holding(); },
           [this](const std::string& name) { StartCheck(name); },
           [this](const std::string& name, CheckNote note) { Noted(name, note); },
       }) {
@@ -167,7 +167,7 @@ void MailChecker::StartCheck(const std::string& name) {
     check_->Start();
 }
 
-bool MailChecker::MakeWay(int kind) {
+bool MailChecker::MakeWay(int kind, bool canWait) {
     // A check that has reported may still be winding down its worker, which
     // holds the account's cache lock until it ends: the user's operation
     // would be refused as if another process wrote the files.
@@ -178,38 +178,40 @@ bool MailChecker::MakeWay(int kind) {
         madeWay_ = true;
         check_->Cancel();
     }
-    if (kind == kOperationRetrieve) {
-        // Its callers read the outcome as soon as the start returns. The
-        // check ends promptly once cancelled; meanwhile its posts are served
-        // and the user's clicks wait.
-        if (waiting_) {
-            return false;
-        }
-        waiting_ = true;
-        QPointer<MailChecker> alive(this);
-        while (alive && (check_ || finished_)) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
-        }
-        if (!alive) {
-            return false;
-        }
-        waiting_ = false;
-        RefreshOnceIdle();
-        return true;
+    // The check's listing runs on this thread and serves events while it
+    // waits for replies: this start may come from beneath it, so nothing
+    // here may wait for the check to end. The start is made again once the
+    // check is gone; one that cannot wait (a drop wants its files now) is
+    // refused.
+    if (!canWait) {
+        return false;
     }
     // A second start meanwhile is one more press of the same wish.
-    if (heldKind_ == 0) {
-        heldKind_ = kind;
+    if (!held_) {
+        held_ = kind;
         heldAccount_ = frame_.GetSelectedAccountName();
     }
     return false;
 }
 
+void MailChecker::WindowClosed() {
+    // Whatever the user started is meant for a window that is gone, and no
+    // check starts any more: the program ends.
+    closed_ = true;
+    held_.reset();
+    heldAccount_.clear();
+    timer_.stop();
+    if (check_) {
+        madeWay_ = true;
+        check_->Cancel();
+    }
+}
+
 void MailChecker::CheckGone() {
-    if (check_ || finished_ || heldKind_ == 0) {
+    if (check_ || finished_ || !held_) {
         return;
     }
-    const int kind = std::exchange(heldKind_, 0);
+    const int kind = *std::exchange(held_, std::nullopt);
     const std::string account = std::exchange(heldAccount_, std::string());
     // Another account was chosen meanwhile: the operation was meant for the
     // rows that are gone. A viewer closed meanwhile wants nothing fetched.
@@ -234,15 +236,13 @@ void MailChecker::RefreshOnceIdle() {
     if (!refreshPending_) {
         return;
     }
+    // Behind the operation just started, when it runs still.
     QPointer<MailChecker> alive(this);
-    auto refresh = [this, alive] {
-        if (alive && refreshPending_ && !Holding()) {
+    frame_.Engine().WhenIdle([this, alive] {
+        if (alive && refreshPending_ && !Holding() && !closed_) {
             RefreshShownList(frame_.GetSelectedAccountName());
         }
-    };
-    // A start still in progress (a retrieval) has not raised the gate yet.
-    QMetaObject::invokeMethod(
-        this, [this, refresh] { frame_.Engine().WhenIdle(refresh); }, Qt::QueuedConnection);
+    });
 }
 
 void MailChecker::Done(const CheckResult& result) {

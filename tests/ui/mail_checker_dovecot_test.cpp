@@ -2,20 +2,12 @@
 // test moves, with a recorded tray (the offscreen platform has none).
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <QTest>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "accounts/account_files.h"
 #include "accounts/check_interval.h"
 #include "frame_rig.h"
-#include "platform/string_table.h"
-#include "platform/text.h"
-#include "support/delay_proxy.h"
 #include "support/dovecot.h"
 #include "ui/mail_checker.h"
 
@@ -39,26 +31,6 @@ struct RecordedTray final : TraySurface {
 
 std::string Mail(const std::string& from, const std::string& subject) {
     return "From: " + from + "\nSubject: " + subject + "\nDate: Mon, 7 Mar 2005 09:05:00 +0900\n\nbody\n";
-}
-
-// Whether someone holds the flock of this file, read from /proc/locks: the
-// test never takes the lock a check is about to take.
-bool FlockHeld(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return false;
-    }
-    const std::string inode = ":" + std::to_string(st.st_ino);
-    std::ifstream locks("/proc/locks");
-    for (std::string line; std::getline(locks, line);) {
-        std::istringstream fields(line);
-        std::string number, type, mode, access, pid, device;
-        fields >> number >> type >> mode >> access >> pid >> device;
-        if (type == "FLOCK" && device.size() > inode.size() && device.ends_with(inode)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 class MailCheckerDovecot : public ::testing::Test {
@@ -177,58 +149,6 @@ TEST_F(MailCheckerDovecot, AnAccountWithoutASavedPasswordIsSkippedWithoutAsking)
     EXPECT_TRUE(rig.frame->PaneText(3).contains(QStringLiteral("パスワードが保存されていない")))
         << rig.frame->PaneText(3).toStdString();
     EXPECT_EQ(rig.prompt.Count(), 0u);
-}
-
-// The user presses F5 while a check of the same account holds its cache in
-// the middle of a listing; then the user may go on clicking.
-// Off until the check is reliably caught holding the cache: it may finish
-// before the test sees its lock.
-TEST_F(MailCheckerDovecot, DISABLED_TheUsersListingWaitsForARunningCheckAndIsNeverRefused) {
-    enum class Then { kNothing, kSecondPress, kCloseWindow };
-    for (Then then : {Then::kNothing, Then::kSecondPress, Then::kCloseWindow}) {
-        SCOPED_TRACE(static_cast<int>(then));
-        std::vector<std::string> mails;
-        for (int i = 0; i < 30; ++i) {
-            mails.push_back(Mail("m" + std::to_string(i) + "@example.jp", "mail " + std::to_string(i)));
-        }
-        ASSERT_TRUE(test::FillMailbox(shown_.name(), mails));
-        // Late replies keep the check listing when the user comes.
-        test::DelayProxy proxy(static_cast<std::uint16_t>(server_.port), std::chrono::milliseconds(40));
-        FrameRig rig;
-        rig.AddAccount("1 shown", shown_.name(), "127.0.0.1:" + std::to_string(proxy.port()), shown_.password());
-        ASSERT_TRUE(SetCheckInterval(rig.profile(), "1 shown", 1));
-        MailChecker& checker = Open(rig);
-        CMainFrame& frame = *rig.frame;
-        const std::string lock = AccountCacheFiles("1 shown", rig.DataFolder()).lock;
-
-        now_ += std::chrono::minutes(1);
-        checker.Tick();
-        ASSERT_TRUE(checker.Checking());
-        ASSERT_TRUE(test::PumpUntil([&] { return FlockHeld(lock) || !checker.Checking(); }));
-        ASSERT_TRUE(checker.Checking()) << "the check ended before the user came";
-
-        frame.OnReceive();
-        if (then == Then::kSecondPress) {
-            frame.OnReceive();
-        }
-        if (then == Then::kCloseWindow) {
-            // Nothing held back may run on a window that has gone.
-            rig.frame.reset();
-            continue;
-        }
-        bool overlapped = false;
-        ASSERT_TRUE(test::PumpUntil([&] {
-            overlapped = overlapped || (checker.Checking() && frame.OperationRunning());
-            return !checker.Holding() && !checker.Checking() && !frame.OperationRunning();
-        }));
-        EXPECT_FALSE(overlapped) << "the user's listing ran beside the check";
-        EXPECT_EQ(rig.prompt.Count(), 0u) << "the user's listing was turned away";
-        EXPECT_EQ(frame.List().RowCount(), 30);
-        EXPECT_EQ(frame.PaneText(3), Cp932ToQString(LoadString(IDS_STATUS_LIST_DONE)))
-            << frame.PaneText(3).toStdString();
-        // The check stopped for the user is not told as a failure.
-        EXPECT_FALSE(tray_->toolTip.contains(QStringLiteral("受信できません"))) << tray_->toolTip.toStdString();
-    }
 }
 
 }  // namespace
