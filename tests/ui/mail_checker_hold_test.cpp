@@ -7,6 +7,7 @@
 
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,10 +45,10 @@ ScriptedPeer& Login(ScriptedPeer& peer) {
 
 // From the accepted login to the UIDL command of a listing, as the window's
 // engine and the check's engine both make it.
-ScriptedPeer& ListingUntilUidl(ScriptedPeer& peer) {
+// noops: the liveness checks of the ending login and of the listing.
+ScriptedPeer& ListingUntilUidl(ScriptedPeer& peer, int noops = 5) {
     Login(peer).Send("+OK in\r\n");
-    // The liveness checks of the ending login and of the listing.
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < noops; ++i) {
         peer.Expect("NOOP\r\n").Send("+OK\r\n");
     }
     int total = 0;
@@ -75,6 +76,26 @@ ScriptedPeer& WholeListing(ScriptedPeer& peer) {
         peer.Expect("TOP " + std::to_string(i + 1) + " 0\r\n").Send("+OK\r\n" + kMails[i].Header() + "\r\n.\r\n");
     }
     return peer.Expect("QUIT\r\n").Send("+OK bye\r\n");
+}
+
+// Saving every mail: the retrieval lists the server again, then fetches.
+ScriptedPeer& SaveAll(ScriptedPeer& peer) {
+    ListingUntilUidl(peer, 3).Send(UidlReply());
+    for (std::size_t i = 0; i < kMails.size(); ++i) {
+        const std::string mail = kMails[i].Header() + "\r\nbody\r\n";
+        peer.Expect("RETR " + std::to_string(i + 1) + "\r\n").Send("+OK\r\n" + mail + ".\r\n");
+    }
+    return peer.Expect("QUIT\r\n").Send("+OK bye\r\n");
+}
+
+std::size_t FilesIn(const std::string& folder) {
+    std::error_code ignored;
+    std::size_t count = 0;
+    for (auto it = std::filesystem::directory_iterator(folder, ignored); it != std::filesystem::directory_iterator();
+         ++it) {
+        ++count;
+    }
+    return count;
 }
 
 // A listing on a cache that holds every mail.
@@ -196,6 +217,64 @@ TEST(MailCheckerHold, TheUsersListingWaitsForTheCheckInTheMiddleOfItsListing) {
         peer.Check(false);
         w.rig.frame.reset();
     }
+}
+
+// Saving during the check's listing: the save is held (its wait could
+// never end beneath the check) and made once the check is gone; a drop,
+// which needs its files at once, is refused and is not taken for the last
+// save's success.
+TEST(MailCheckerHold, ASaveIsHeldForTheCheckAndADropIsRefused) {
+    ScriptedPeer peer;
+    WholeListing(peer);                     // the user's F5
+    SaveAll(peer.Accept());                 // a first save
+    ListingUntilUidl(peer.Accept()).Hold();  // the check
+    SaveAll(peer.Accept());                 // the save made during the check
+    CachedListing(peer.Accept());           // the check again
+    peer.Start();
+    Window w(peer);
+    CMainFrame& frame = w.Frame();
+    frame.OnReceive();
+    ASSERT_TRUE(test::PumpUntil([&] { return frame.List().RowCount() == 3 && !frame.OperationRunning(); }));
+    for (int row = 0; row < 3; ++row) {
+        frame.List().SetSelected(row, true);
+    }
+    const std::string first = w.rig.Folder().Sub("first");
+    const std::string second = w.rig.Folder().Sub("second");
+    const std::string dropped = w.rig.Folder().Sub("dropped");
+    for (const std::string& folder : {first, second, dropped}) {
+        std::filesystem::create_directories(folder);
+    }
+    frame.SetFolderAsker([&](const std::string&) { return first; });
+    frame.OnSaveSelected();
+    ASSERT_EQ(FilesIn(first), 3u);
+
+    bool acted = false;
+    bool dropWentAhead = true;
+    std::size_t savedAtOnce = 0;
+    QTimer user;
+    user.setInterval(1);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (acted || peer.Received(2).find("UIDL\r\n") == std::string::npos) {
+            return;
+        }
+        acted = true;
+        dropWentAhead = frame.RetrieveForDrop(dropped + "/");
+        frame.SetFolderAsker([&](const std::string&) { return second; });
+        frame.OnSaveSelected();
+        savedAtOnce = FilesIn(second);
+        peer.Release();
+    });
+    user.start();
+    ASSERT_TRUE(w.StartCheck());
+    ASSERT_TRUE(test::PumpUntil([&] { return acted && w.Settled(); }));
+    EXPECT_FALSE(dropWentAhead);
+    EXPECT_EQ(FilesIn(dropped), 0u);
+    EXPECT_EQ(savedAtOnce, 0u) << "the save ran beneath the check";
+    EXPECT_EQ(FilesIn(second), 3u);
+    w.Checker().Tick();
+    ASSERT_TRUE(test::PumpUntil([&] { return w.Settled() && peer.WaitDone(std::chrono::milliseconds(0)); }));
+    EXPECT_EQ(w.rig.prompt.Count(), 0u);
+    peer.Check(false);
 }
 
 // The window goes while the user's listing waits for a check that is still
