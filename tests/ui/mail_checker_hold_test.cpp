@@ -57,7 +57,8 @@ ScriptedPeer& ListingUntilUidl(ScriptedPeer& peer, int noops = 5) {
         total += kMails[i].Size();
         list += std::to_string(i + 1) + " " + std::to_string(kMails[i].Size()) + "\r\n";
     }
-    peer.Expect("STAT\r\n").Send("+OK " + std::to_string(kMails.size()) + " " + std::to_string(total) + "\r\n");
+    peer.Expect("STAT\r\n")
+        .Send("+OK " + std::to_string(kMails.size()) + " " + std::to_string(total) + "\r\n");
     return peer.Expect("LIST\r\n").Send(list + ".\r\n").Expect("UIDL\r\n");
 }
 
@@ -73,7 +74,8 @@ std::string UidlReply() {
 ScriptedPeer& WholeListing(ScriptedPeer& peer) {
     ListingUntilUidl(peer).Send(UidlReply());
     for (std::size_t i = 0; i < kMails.size(); ++i) {
-        peer.Expect("TOP " + std::to_string(i + 1) + " 0\r\n").Send("+OK\r\n" + kMails[i].Header() + "\r\n.\r\n");
+        peer.Expect("TOP " + std::to_string(i + 1) + " 0\r\n")
+            .Send("+OK\r\n" + kMails[i].Header() + "\r\n.\r\n");
     }
     return peer.Expect("QUIT\r\n").Send("+OK bye\r\n");
 }
@@ -91,8 +93,8 @@ ScriptedPeer& SaveAll(ScriptedPeer& peer) {
 std::size_t FilesIn(const std::string& folder) {
     std::error_code ignored;
     std::size_t count = 0;
-    for (auto it = std::filesystem::directory_iterator(folder, ignored); it != std::filesystem::directory_iterator();
-         ++it) {
+    for (auto it = std::filesystem::directory_iterator(folder, ignored);
+         it != std::filesystem::directory_iterator(); ++it) {
         ++count;
     }
     return count;
@@ -105,8 +107,8 @@ ScriptedPeer& CachedListing(ScriptedPeer& peer) {
 
 // The window on one account at the peer, due for a check every minute, and
 // a second account elsewhere.
-struct Window {
-    explicit Window(const ScriptedPeer& peer) {
+struct CheckedWindow {
+    explicit CheckedWindow(const ScriptedPeer& peer) {
         rig.AddAccount("1 shown", "alice", "127.0.0.1:" + std::to_string(peer.port()), "secret");
         rig.AddAccount("2 other", "bob", "127.0.0.1:1", "secret");
         EXPECT_TRUE(SetCheckInterval(rig.profile(), "1 shown", 1));
@@ -138,28 +140,28 @@ struct Window {
 TEST(MailCheckerHold, TheUsersListingWaitsForTheCheckInTheMiddleOfItsListing) {
     struct Case {
         const char* what;
-        std::function<void(Window&)> act;
+        std::function<void(CheckedWindow&)> act;
         // After the stopped check: the user's listing and the check again
         // (the cache then holds every mail), or only the check, or nothing.
         enum { kUserThenCheck, kCheckOnly, kNothing } after;
     };
     const std::vector<Case> cases = {
-        {"F5", [](Window& w) { w.Frame().OnReceive(); }, Case::kUserThenCheck},
+        {"F5", [](CheckedWindow& w) { w.Frame().OnReceive(); }, Case::kUserThenCheck},
         {"F5 twice: one listing",
-         [](Window& w) {
+         [](CheckedWindow& w) {
              w.Frame().OnReceive();
              w.Frame().OnReceive();
          },
          Case::kUserThenCheck},
         {"F5, then another account: nothing for the rows that are gone",
-         [](Window& w) {
+         [](CheckedWindow& w) {
              w.Frame().OnReceive();
              w.rig.Combo()->setFocus();
              QTest::keyClick(w.rig.Combo(), Qt::Key_Down);
          },
          Case::kCheckOnly},
         {"F5, then the window closed: nothing starts after",
-         [](Window& w) {
+         [](CheckedWindow& w) {
              w.Frame().OnReceive();
              EXPECT_TRUE(w.Frame().close());
          },
@@ -175,7 +177,7 @@ TEST(MailCheckerHold, TheUsersListingWaitsForTheCheckInTheMiddleOfItsListing) {
             WholeListing(peer.Accept());
         }
         peer.Start();
-        Window w(peer);
+        CheckedWindow w(peer);
 
         // The user's clicks come while the check's listing waits, from
         // beneath it, as they do in the program.
@@ -209,7 +211,8 @@ TEST(MailCheckerHold, TheUsersListingWaitsForTheCheckInTheMiddleOfItsListing) {
             // listed as new.
             w.Checker().Tick();
         }
-        ASSERT_TRUE(test::PumpUntil([&] { return w.Settled() && peer.WaitDone(std::chrono::milliseconds(0)); }));
+        ASSERT_TRUE(
+            test::PumpUntil([&] { return w.Settled() && peer.WaitDone(std::chrono::milliseconds(0)); }));
         user.stop();
         EXPECT_FALSE(overlapped) << "the user's listing ran beside the check";
         EXPECT_EQ(w.rig.prompt.Count(), 0u);
@@ -225,13 +228,13 @@ TEST(MailCheckerHold, TheUsersListingWaitsForTheCheckInTheMiddleOfItsListing) {
 // save's success.
 TEST(MailCheckerHold, ASaveIsHeldForTheCheckAndADropIsRefused) {
     ScriptedPeer peer;
-    WholeListing(peer);                     // the user's F5
-    SaveAll(peer.Accept());                 // a first save
+    WholeListing(peer);                      // the user's F5
+    SaveAll(peer.Accept());                  // a first save
     ListingUntilUidl(peer.Accept()).Hold();  // the check
-    SaveAll(peer.Accept());                 // the save made during the check
-    CachedListing(peer.Accept());           // the check again
+    SaveAll(peer.Accept());                  // the save made during the check
+    CachedListing(peer.Accept());            // the check again
     peer.Start();
-    Window w(peer);
+    CheckedWindow w(peer);
     CMainFrame& frame = w.Frame();
     frame.OnReceive();
     ASSERT_TRUE(test::PumpUntil([&] { return frame.List().RowCount() == 3 && !frame.OperationRunning(); }));
@@ -285,7 +288,7 @@ TEST(MailCheckerHold, TheWindowGoesWhileTheUsersListingWaits) {
     Login(peer).Hold();
     peer.Start();
     {
-        Window w(peer);
+        CheckedWindow w(peer);
         ASSERT_TRUE(w.StartCheck());
         ASSERT_TRUE(test::PumpUntil([&] { return peer.Received(0).find("PASS") != std::string::npos; }));
         w.Frame().OnReceive();
