@@ -303,5 +303,31 @@ TEST(MailCheckerHold, TheWindowGoesWhileTheUsersListingWaits) {
     peer.Check(false);
 }
 
+// F5 while the check still logs in on its worker: the listing starts once
+// the check is gone, and the stopped check is told as no failure.
+TEST(MailCheckerHold, TheUsersListingWaitsForACheckThatIsLoggingIn) {
+    ScriptedPeer peer;
+    Login(peer).Hold();
+    CachedListing(WholeListing(peer.Accept()).Accept());  // the user's listing, the check again
+    peer.Start();
+    CheckedWindow w(peer);
+    ASSERT_TRUE(w.StartCheck());
+    ASSERT_TRUE(test::PumpUntil([&] { return peer.Received(0).find("PASS") != std::string::npos; }));
+    w.Frame().OnReceive();
+    EXPECT_TRUE(w.Checker().Holding());
+    EXPECT_FALSE(w.Frame().OperationRunning());
+    peer.Release();
+    ASSERT_TRUE(test::PumpUntil([&] { return w.Settled() && peer.connections() == 2; }));
+    EXPECT_EQ(w.Frame().List().RowCount(), 3);
+    w.Checker().Tick();
+    ASSERT_TRUE(test::PumpUntil([&] { return w.Settled() && peer.WaitDone(std::chrono::milliseconds(0)); }));
+    EXPECT_EQ(w.rig.prompt.Count(), 0u);
+    EXPECT_FALSE(w.Checker().ToolTipText().contains(QStringLiteral("受信できません")))
+        << w.Checker().ToolTipText().toStdString();
+    EXPECT_FALSE(w.Frame().PaneText(3).contains(QStringLiteral("自動受信に失敗しました")))
+        << w.Frame().PaneText(3).toStdString();
+    peer.Check(false);
+}
+
 }  // namespace
 }  // namespace wp
