@@ -168,9 +168,9 @@ void MailChecker::StartCheck(const std::string& name) {
 }
 
 bool MailChecker::MakeWay(int kind, bool canWait) {
-    // A check that has reported may still be winding down its worker, which
-    // holds the account's cache lock until it ends: the user's operation
-    // would be refused as if another process wrote the files.
+    // A check, even one that has reported and is not gone yet, may hold the
+    // account's cache and a connection: the user's operation beside it would
+    // be refused as if another process wrote the files.
     if (!check_ && !finished_) {
         return true;
     }
