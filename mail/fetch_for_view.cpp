@@ -90,9 +90,14 @@ public:
     }
     // What is still held back of the live text.
     void Flush() {
-        if (!pending_.empty()) {
+        if (pending_.size() >= kLiveBatch / 2) {
+            // A full batch goes as it is; a few bytes are copied, so that no
+            // batch-sized buffer waits in the queue for each of them.
             viewer_.HandOverReceivedText(std::move(pending_), bytesReceived_);
             pending_ = std::string();
+        } else if (!pending_.empty()) {
+            viewer_.AppendReceivedText(pending_.data(), pending_.size(), bytesReceived_);
+            pending_.clear();
         }
     }
 
