@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "decode/kanji_converter.h"
+#include "decode/kanji_stream.h"
 
 namespace wp {
 
@@ -36,36 +37,52 @@ std::string LowerName(std::string_view name) {
     return lower;
 }
 
-// Converts `bytes` from `from` to `to` a piece at a time, appending to
-// `out`; false at a failure, with what converted before it kept.
-bool ConvertPieces(UConverter* to, UConverter* from, std::string_view bytes, std::string& out) {
-    UErrorCode err = U_ZERO_ERROR;
-    std::array<UChar, 4096> pivot{};
-    UChar* pivotSource = pivot.data();
-    UChar* pivotTarget = pivot.data();
-    const char* src = bytes.data();
-    const char* const end = src + bytes.size();
-    std::array<char, 16384> buffer{};
-    bool reset = true;
-    for (;;) {
-        const char* pieceEnd = src + std::min<std::size_t>(static_cast<std::size_t>(end - src), kPiece);
-        const bool flush = pieceEnd == end;
-        char* target = buffer.data();
-        err = U_ZERO_ERROR;
-        ucnv_convertEx(to, from, &target, buffer.data() + buffer.size(), &src, pieceEnd, pivot.data(),
-                       &pivotSource, &pivotTarget, pivot.data() + pivot.size(), reset, flush, &err);
-        reset = false;
-        out.append(buffer.data(), static_cast<std::size_t>(target - buffer.data()));
-        if (err == U_BUFFER_OVERFLOW_ERROR) {
-            continue;
-        }
-        if (U_FAILURE(err)) {
-            return false;
-        }
-        if (flush && src == end) {
+// Converts from `from` to `to` a piece at a time, appending to `out`; the
+// text may come in several calls, the last one flushing.
+class PieceConverter {
+public:
+    PieceConverter(UConverter* to, UConverter* from) : to_(to), from_(from) {}
+
+    // False at a failure, with what converted before it kept.
+    bool Put(std::string_view bytes, bool last, std::string& out) {
+        const char* src = bytes.data();
+        const char* const end = src + bytes.size();
+        if (src == end && !last) {
             return true;
         }
+        for (;;) {
+            const char* pieceEnd = src + std::min<std::size_t>(static_cast<std::size_t>(end - src), kPiece);
+            const bool flush = last && pieceEnd == end;
+            char* target = buffer_.data();
+            UErrorCode err = U_ZERO_ERROR;
+            ucnv_convertEx(to_, from_, &target, buffer_.data() + buffer_.size(), &src, pieceEnd, pivot_.data(),
+                           &pivotSource_, &pivotTarget_, pivot_.data() + pivot_.size(), reset_, flush, &err);
+            reset_ = false;
+            out.append(buffer_.data(), static_cast<std::size_t>(target - buffer_.data()));
+            if (err == U_BUFFER_OVERFLOW_ERROR) {
+                continue;
+            }
+            if (U_FAILURE(err)) {
+                return false;
+            }
+            if (src == end && (flush || !last)) {
+                return true;
+            }
+        }
     }
+
+private:
+    UConverter* to_;
+    UConverter* from_;
+    std::array<UChar, 4096> pivot_{};
+    UChar* pivotSource_ = pivot_.data();
+    UChar* pivotTarget_ = pivot_.data();
+    std::array<char, 16384> buffer_{};
+    bool reset_ = true;
+};
+
+bool ConvertPieces(UConverter* to, UConverter* from, std::string_view bytes, std::string& out) {
+    return PieceConverter(to, from).Put(bytes, true, out);
 }
 
 // Bytes to UTF-8 through an opened converter; nullopt at the first byte
@@ -106,6 +123,63 @@ ConverterPtr Open(const char* name) {
     return c;
 }
 
+// An ESC that designates kanji or katakana, written as it is.
+bool HasRawJisEscape(std::string_view text) {
+    std::size_t at = 0;
+    while (at + 2 < text.size()) {
+        const void* esc = std::memchr(text.data() + at, '\x1b', text.size() - 2 - at);
+        if (esc == nullptr) {
+            return false;
+        }
+        at = static_cast<std::size_t>(static_cast<const char*>(esc) - text.data());
+        const char intermediate = text[at + 1];
+        const char final = text[at + 2];
+        if ((intermediate == '$' && (final == 'B' || final == '@')) || (intermediate == '(' && final == 'I')) {
+            return true;
+        }
+        ++at;
+    }
+    return false;
+}
+
+// The Japanese three (code -1 detects) to UTF-8 by way of Shift_JIS, the
+// same as Cp932TextToUtf8 of the kanji converter's text, a piece at a time:
+// a part of megabytes is not held a third time in between.
+std::string JapaneseToUtf8(std::string_view bytes, std::int32_t code) {
+    if (code < KANJI_SJIS || code > KANJI_EUC) {
+        code = CKanjiConverter::DetectCode(bytes.data(), bytes.size());
+    }
+    if (code == KANJI_SJIS) {
+        return Cp932TextToUtf8(bytes);
+    }
+    ConverterPtr from = Open("windows-31j");
+    ConverterPtr to = Open("UTF-8");
+    // Quoted-printable escapes are undone over the whole text at once.
+    if (!from || !to || (code == KANJI_JIS && !HasRawJisEscape(bytes))) {
+        return Cp932TextToUtf8(CKanjiConverter::Convert(bytes.data(), bytes.size(), code, KANJI_SJIS));
+    }
+    UErrorCode err = U_ZERO_ERROR;
+    ucnv_setToUCallBack(from.get(), UCNV_TO_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr, &err);
+    KanjiStreamConverter kanji(code, KANJI_SJIS);
+    PieceConverter unicode(to.get(), from.get());
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2 + 16);
+    std::string sjis;
+    for (std::size_t at = 0; at < bytes.size(); at += kPiece) {
+        sjis.clear();
+        kanji.Feed(bytes.data() + at, std::min(kPiece, bytes.size() - at), sjis);
+        if (!unicode.Put(sjis, false, out)) {
+            return {};
+        }
+    }
+    sjis.clear();
+    kanji.Finish(sjis);
+    if (!unicode.Put(sjis, true, out)) {
+        return {};
+    }
+    return out;
+}
+
 }  // namespace
 
 std::int32_t KanjiCodeOfCharset(std::string_view charset) {
@@ -129,7 +203,7 @@ std::int32_t KanjiCodeOfCharset(std::string_view charset) {
 std::optional<std::string> CharsetToUtf8(std::string_view bytes, std::string_view charset) {
     const std::int32_t kanji = KanjiCodeOfCharset(charset);
     if (kanji >= KANJI_SJIS) {
-        return Cp932TextToUtf8(CKanjiConverter::Convert(bytes.data(), bytes.size(), kanji, KANJI_SJIS));
+        return JapaneseToUtf8(bytes, kanji);
     }
     std::string name = LowerName(charset);
     if (name.empty() || name.size() > 64) {
@@ -251,7 +325,7 @@ std::string TextToUtf8(std::string_view bytes, std::string_view declared, std::i
         return c ? Decode(c.get(), bytes, true).value_or(std::string()) : std::string(bytes);
     }
     if (code >= KANJI_SJIS && code <= KANJI_EUC) {
-        return Cp932TextToUtf8(CKanjiConverter::Convert(bytes.data(), bytes.size(), code, KANJI_SJIS));
+        return JapaneseToUtf8(bytes, code);
     }
     if (!declared.empty()) {
         if (std::optional<std::string> text = CharsetToUtf8(bytes, declared)) {
@@ -261,7 +335,7 @@ std::string TextToUtf8(std::string_view bytes, std::string_view declared, std::i
     if (LooksLikeUtf8(bytes)) {
         return std::string(bytes);
     }
-    return Cp932TextToUtf8(CKanjiConverter::Convert(bytes.data(), bytes.size(), KANJI_AUTO, KANJI_SJIS));
+    return JapaneseToUtf8(bytes, KANJI_AUTO);
 }
 
 }  // namespace wp

@@ -8,6 +8,7 @@
 
 #include "decode/charset.h"
 #include "decode/header_fields.h"
+#include "decode/kanji_converter.h"
 #include "decode/mime_body.h"
 #include "platform/text.h"
 #include "table_case.h"
@@ -188,6 +189,53 @@ const ParameterCase kParameterCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, FileNames, testing::ValuesIn(kParameterCases), CaseName<FileNames::ParamType>);
+
+}  // namespace
+}  // namespace wp
+
+namespace wp {
+namespace {
+
+// Japanese text reaches UTF-8 a piece at a time: the same characters as the
+// whole text through Shift_JIS, wherever a piece ends inside an escape, a
+// pair, a katakana waiting for its sound mark, or a broken sequence.
+TEST(JapaneseToUtf8, PiecesReadAsTheWholeText) {
+    const std::size_t piece = 1 << 16;
+    const struct {
+        const char* what;
+        std::string unit;  // repeated past the first piece boundaries
+        std::int32_t code;
+    } cases[] = {
+        {"JIS kanji, kana and ASCII", "\x1b$BF|K\\\x1b(I6^1\x1b(B ab\r\n", KANJI_JIS},
+        {"JIS with an unknown set and a lone ESC", "\x1b$BF|\x1b$(DAB\x1b x\x1b(B\r\n", KANJI_JIS},
+        {"EUC-JP kanji and kana after SS2", "\xc6\xfc\xcb\xdc\x8e\xb6\x8e\xde x\r\n", KANJI_EUC},
+        {"EUC-JP with a broken pair", "\xc6\xfc\xcb\x20\x8e\x41 y\r\n", KANJI_EUC},
+        {"detected JIS", "\x1b$B$3$s\x1b(B line\r\n", KANJI_AUTO},
+        {"detected EUC-JP", "\xa4\xb3\xa4\xf3 line\r\n", KANJI_AUTO},
+        {"Shift_JIS", "\x93\xfa\x96\x7b\xb6\xde\r\n", KANJI_SJIS},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t shift = 0; shift < 5; ++shift) {
+            SCOPED_TRACE(testing::Message() << c.what << ", shifted by " << shift);
+            std::string text(shift, 'x');
+            while (text.size() < 2 * piece + 100) {
+                text += c.unit;
+            }
+            // And a text cut at its end in the middle of a unit.
+            for (const std::string& whole : {text, text.substr(0, text.size() - 3)}) {
+                const std::int32_t source =
+                    c.code == KANJI_AUTO ? CKanjiConverter::DetectCode(whole.data(), whole.size()) : c.code;
+                const std::string expected =
+                    Cp932TextToUtf8(CKanjiConverter::Convert(whole.data(), whole.size(), source, KANJI_SJIS));
+                EXPECT_EQ(TextToUtf8(whole, {}, c.code), expected);
+            }
+        }
+    }
+    // Quoted-printable JIS without an escape written as it is.
+    const std::string quoted = "Subject: x\r\n\r\n=1B$BF|K\\=1B(B\r\n";
+    EXPECT_EQ(TextToUtf8(quoted, "iso-2022-jp", KANJI_AUTO),
+              Cp932TextToUtf8(CKanjiConverter::Convert(quoted.data(), quoted.size(), KANJI_JIS, KANJI_SJIS)));
+}
 
 }  // namespace
 }  // namespace wp
