@@ -426,11 +426,11 @@ void CMailTextView::FontChanged() {
 }
 
 int CMailTextView::VisibleLines() const {
-    return std::max(1, viewport()->height() / lineHeight_);
+    return std::max(1, (viewport()->height() - kMargin) / lineHeight_);
 }
 
 int CMailTextView::VisibleColumns() const {
-    return std::max(1, viewport()->width() / charWidth_);
+    return std::max(1, (viewport()->width() - kMargin) / charWidth_);
 }
 
 void CMailTextView::UpdateScrollBars() {
@@ -459,7 +459,7 @@ void CMailTextView::paintEvent(QPaintEvent*) {
     const Position low = std::min(anchor_, cursor_);
     const Position high = std::max(anchor_, cursor_);
     const int lines = LineCount();
-    const int rows = viewport()->height() / lineHeight_ + 1;
+    const int rows = (viewport()->height() - kMargin) / lineHeight_ + 1;
     std::string visible;
     for (int row = 0; row <= rows && first + row < lines; ++row) {
         const int index = first + row;
@@ -490,14 +490,14 @@ void CMailTextView::paintEvent(QPaintEvent*) {
             column += width;
             at += length;
         }
-        const int y = row * lineHeight_;
-        const int x = (startColumn - left) * charWidth_;
+        const int y = kMargin + row * lineHeight_;
+        const int x = kMargin + (startColumn - left) * charWidth_;
         const QString shown = Convert(visible);
         QRect selection;
         if (low != high && index >= low.line && index <= high.line) {
             const int from = index == low.line ? ColumnOf(bytes, low.offset) : 0;
             int to = index == high.line ? ColumnOf(bytes, high.offset) : ColumnOf(bytes, bytes.size()) + 1;
-            selection = QRect((from - left) * charWidth_, y, (to - from) * charWidth_, lineHeight_);
+            selection = QRect(kMargin + (from - left) * charWidth_, y, (to - from) * charWidth_, lineHeight_);
             painter.fillRect(selection, highlight);
         }
         painter.setPen(text);
@@ -535,7 +535,8 @@ CMailTextView::Position CMailTextView::PositionAt(const QPoint& point) const {
     if (lines == 0) {
         return {};
     }
-    const int line = FirstVisibleLine() + (point.y() < 0 ? -1 : point.y() / lineHeight_);
+    const int y = point.y() - kMargin;
+    const int line = FirstVisibleLine() + (y < 0 ? -1 : y / lineHeight_);
     if (line < 0) {
         return {};
     }
@@ -543,7 +544,7 @@ CMailTextView::Position CMailTextView::PositionAt(const QPoint& point) const {
         return EndPosition();
     }
     const Line shown = LineAt(line);
-    const int x = std::max(0, point.x() + horizontalScrollBar()->value() * charWidth_);
+    const int x = std::max(0, point.x() - kMargin + horizontalScrollBar()->value() * charWidth_);
     return {line, OffsetAt(shown.text, 2 * x / charWidth_)};
 }
 

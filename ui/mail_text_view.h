@@ -18,6 +18,9 @@ namespace wp {
 
 class CMailTextView : public QAbstractScrollArea {
 public:
+    // The blank between the frame and the text, left and top, in pixels.
+    static constexpr int kMargin = 3;
+
     explicit CMailTextView(QWidget* parent = nullptr);
     ~CMailTextView() override;
 

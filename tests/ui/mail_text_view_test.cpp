@@ -35,9 +35,11 @@ struct ViewRig {
     int Cw() const { return QFontMetrics(view.font()).horizontalAdvance(QLatin1Char('0')); }
     int Lh() const { return QFontMetrics(view.font()).lineSpacing(); }
     // The middle of a column of a line shown.
-    QPoint At(int column, int row) const { return {column * Cw() + Cw() / 4, row * Lh() + Lh() / 2}; }
+    QPoint At(int column, int row) const { return Edge(column, row) + QPoint(Cw() / 4, 0); }
     // A left edge of a column: a boundary there.
-    QPoint Edge(int column, int row) const { return {column * Cw(), row * Lh() + Lh() / 2}; }
+    QPoint Edge(int column, int row) const {
+        return {CMailTextView::kMargin + column * Cw(), CMailTextView::kMargin + row * Lh() + Lh() / 2};
+    }
     QWidget* Port() { return view.viewport(); }
 
     CMailTextView view;
