@@ -220,10 +220,11 @@ void CMailTextView::AppendBody(std::string_view chunk) {
     if (safe > body_.indexed && text[safe - 1] == '\r') {
         --safe;
     }
-    const int before = body_.Lines();
+    // Lines below the ones in view need no paint, only the scroll bar.
+    const int before = LineCount();
     body_.Index(safe);
     UpdateScrollBars();
-    if (body_.Lines() != before || body_.Lines() <= FirstVisibleLine() + VisibleLines() + 1) {
+    if (before <= FirstVisibleLine() + VisibleLines()) {
         viewport()->update();
     }
 }
@@ -234,6 +235,25 @@ void CMailTextView::FinishAppending() {
         UpdateScrollBars();
         viewport()->update();
     }
+}
+
+void CMailTextView::DropBelowView() {
+    const int lines = FirstVisibleLine() + VisibleLines() + 1;
+    const int keep = std::max(0, lines - (headerShown_ ? header_.Lines() : 0));
+    if (keep >= body_.Lines()) {
+        return;
+    }
+    const std::size_t end = body_.starts[static_cast<std::size_t>(keep)];
+    body_.bytes.resize(end);
+    body_.bytes.shrink_to_fit();
+    body_.starts.resize(static_cast<std::size_t>(keep) + 1);
+    body_.starts.shrink_to_fit();
+    body_.indexed = end;
+    body_.tabs = 0;
+    anchor_ = std::min(anchor_, EndPosition());
+    cursor_ = std::min(cursor_, EndPosition());
+    UpdateScrollBars();
+    viewport()->update();
 }
 
 void CMailTextView::SetHeader(std::string header) {

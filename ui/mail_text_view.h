@@ -43,6 +43,8 @@ public:
     void ReserveBody(std::size_t bytes);
     void AppendBody(std::string_view chunk);
     void FinishAppending();
+    // Lets go of the body below the lines in view, which stay as they are.
+    void DropBelowView();
     // Replaces the header alone (the live text's header part, small).
     void SetHeader(std::string header);
 

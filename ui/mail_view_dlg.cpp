@@ -626,6 +626,12 @@ void CMailViewDlg::SetMailFile(const StoredMail& mail) {
 
 void CMailViewDlg::SetWaitCursor(bool on) {
     if (on) {
+        // The fetch has the whole mail and converts it; the converted text
+        // replaces the live one in a moment, and the live text out of view
+        // would only double the memory a large mail takes meanwhile.
+        if (liveShown_) {
+            text_->DropBelowView();
+        }
         setCursor(Qt::WaitCursor);
     } else {
         unsetCursor();

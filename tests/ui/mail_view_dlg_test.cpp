@@ -503,11 +503,25 @@ TEST(MailViewDlg, ALargeMailIsShownWholeAtOnceAndWhileItArrives) {
     EXPECT_EQ(rig.Text()->toPlainText(), shown);
     EXPECT_EQ(rig.Header()->toPlainText(), QStringLiteral("Subject: s\n\n"));
 
+    // Once the fetch converts the whole mail, the live text keeps only what
+    // is in view until the converted text replaces it.
+    rig.dialog->BeginReceive();
+    rig.dialog->AppendReceivedText(reply.data(), reply.size(), static_cast<int>(reply.size()));
+    ASSERT_EQ(rig.Text()->toPlainText(), shown);
+    rig.dialog->SetWaitCursor(true);
+    const int lines = rig.Text()->LineCount();
+    EXPECT_LT(lines, 1000);
+    EXPECT_GE(lines, rig.Text()->viewport()->height() / rig.Text()->fontMetrics().lineSpacing());
+    EXPECT_TRUE(shown.startsWith(rig.Text()->toPlainText()));
+    EXPECT_LT(rig.dialog->TextView().BodyBytes().capacity(), 64u * 1024);
+
     // The finished mail replaces the live text and is not copied on its way.
     MailView view = ViewOfMail("+OK\r\nSubject: s\r\n\r\n" + body + ".\r\n", -1);
     ASSERT_FALSE(view.decoded);
     const char* text = view.legacy.data();
     rig.dialog->ShowMailText(std::move(view));
+    rig.dialog->SetWaitCursor(false);
+    rig.dialog->EndReceive();
     EXPECT_EQ(rig.dialog->TextView().BodyBytes().data(), text);
     EXPECT_EQ(rig.Text()->toPlainText(), shown);
 }
