@@ -64,6 +64,58 @@ bool IsWide(char32_t c) {
            (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
 }
 
+// 0 for a character cut off by the end of the text.
+std::size_t CharLengthIn(std::string_view line, std::size_t at, bool unicode) {
+    const auto lead = static_cast<unsigned char>(line[at]);
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (unicode) {
+        char32_t code = 0;
+        const std::size_t length = Utf8Length(line, at, &code);
+        if (length == 1 && lead >= 0xC2 && lead <= 0xF4) {
+            // A sequence cut by the end waits; one broken inside is a byte.
+            const std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            std::size_t have = 1;
+            while (at + have < line.size() && have < want &&
+                   (static_cast<unsigned char>(line[at + have]) & 0xC0) == 0x80) {
+                ++have;
+            }
+            return at + have == line.size() && have < want ? 0 : 1;
+        }
+        return length;
+    }
+    if (IsSjisLeadByte(lead)) {
+        return at + 1 < line.size() ? 2 : 0;
+    }
+    return 1;
+}
+
+int CharColumnsIn(std::string_view line, std::size_t at, int column, bool unicode) {
+    const char c = line[at];
+    if (c == '\t') {
+        return kTabColumns - column % kTabColumns;
+    }
+    if (static_cast<unsigned char>(c) < 0x80) {
+        return 1;
+    }
+    if (unicode) {
+        char32_t code = 0;
+        Utf8Length(line, at, &code);
+        return IsWide(code) ? 2 : 1;
+    }
+    return IsSjisLeadByte(static_cast<unsigned char>(c)) && at + 1 < line.size() ? 2 : 1;
+}
+
+int ColumnsIn(std::string_view line, std::size_t offset, bool unicode) {
+    int column = 0;
+    for (std::size_t at = 0; at < offset && at < line.size();) {
+        column += CharColumnsIn(line, at, column, unicode);
+        at += std::max<std::size_t>(1, CharLengthIn(line, at, unicode));
+    }
+    return column;
+}
+
 QString Ui(const char* utf8) {
     return Cp932ToQString(Sjis(utf8));
 }
@@ -79,19 +131,30 @@ void CMailTextView::Segment::Reset() {
     starts.shrink_to_fit();
     indexed = 0;
     widest = 0;
+    open = 0;
     tabs = 0;
 }
 
-void CMailTextView::Segment::Index(std::size_t to) {
+void CMailTextView::Segment::Index(std::size_t to, bool unicode) {
     to = std::min({to, bytes.size(), kIndexMax});
     const char* data = bytes.data();
     const char* end = data + to;
     const char* at = data + indexed;
-    // A line is at most its bytes wide, a tab aside.
-    auto measure = [&](const char* contentEnd) {
-        const auto width = static_cast<std::size_t>(contentEnd - (data + starts.back())) +
-                           static_cast<std::size_t>(tabs) * (kTabColumns - 1);
-        widest = static_cast<int>(std::min<std::size_t>(std::max<std::size_t>(widest, width), INT32_MAX));
+    // A line is at most its bytes wide, a tab aside: only a line that may
+    // be the widest is measured, and a line still open is not yet.
+    auto measure = [&](const char* contentEnd, bool ended) {
+        const std::string_view line(data + starts.back(), static_cast<std::size_t>(contentEnd - (data + starts.back())));
+        const std::size_t bound = std::min<std::size_t>(
+            line.size() + static_cast<std::size_t>(tabs) * (kTabColumns - 1), INT32_MAX);
+        if (!ended) {
+            open = static_cast<int>(bound);
+            return;
+        }
+        open = 0;
+        if (bound > static_cast<std::size_t>(widest)) {
+            const bool exact = tabs == 0 && !unicode;
+            widest = std::max(widest, exact ? static_cast<int>(bound) : ColumnsIn(line, line.size(), unicode));
+        }
     };
     while (at < end) {
         const char* lf = Find(at, end, '\n');
@@ -101,7 +164,7 @@ void CMailTextView::Segment::Index(std::size_t to) {
         for (const char* tab = Find(at, contentEnd, '\t'); tab != nullptr; tab = Find(tab + 1, contentEnd, '\t')) {
             ++tabs;
         }
-        measure(contentEnd);
+        measure(contentEnd, lineEnd != nullptr);
         if (lineEnd == nullptr) {
             break;
         }
@@ -151,8 +214,8 @@ void CMailTextView::SetText(std::string header, std::string body, bool unicode) 
     unicode_ = unicode;
     header_.bytes = std::move(header);
     body_.bytes = std::move(body);
-    header_.Index(header_.bytes.size());
-    body_.Index(body_.bytes.size());
+    header_.Index(header_.bytes.size(), unicode_);
+    body_.Index(body_.bytes.size(), unicode_);
     anchor_ = cursor_ = Position();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
@@ -222,7 +285,7 @@ void CMailTextView::AppendBody(std::string_view chunk) {
     }
     // Lines below the ones in view need no paint, only the scroll bar.
     const int before = LineCount();
-    body_.Index(safe);
+    body_.Index(safe, unicode_);
     UpdateScrollBars();
     if (before <= FirstVisibleLine() + VisibleLines()) {
         viewport()->update();
@@ -231,7 +294,7 @@ void CMailTextView::AppendBody(std::string_view chunk) {
 
 void CMailTextView::FinishAppending() {
     if (body_.indexed < body_.bytes.size()) {
-        body_.Index(body_.bytes.size());
+        body_.Index(body_.bytes.size(), unicode_);
         UpdateScrollBars();
         viewport()->update();
     }
@@ -250,6 +313,7 @@ void CMailTextView::DropBelowView() {
     body_.starts.shrink_to_fit();
     body_.indexed = end;
     body_.tabs = 0;
+    body_.open = 0;
     anchor_ = std::min(anchor_, EndPosition());
     cursor_ = std::min(cursor_, EndPosition());
     UpdateScrollBars();
@@ -259,7 +323,7 @@ void CMailTextView::DropBelowView() {
 void CMailTextView::SetHeader(std::string header) {
     header_.Reset();
     header_.bytes = std::move(header);
-    header_.Index(header_.bytes.size());
+    header_.Index(header_.bytes.size(), unicode_);
     UpdateScrollBars();
     viewport()->update();
 }
@@ -270,7 +334,7 @@ int CMailTextView::LineCount() const {
 }
 
 int CMailTextView::WidthInColumns() const {
-    return std::max(body_.widest, headerShown_ ? header_.widest : 0);
+    return std::max(body_.Width(), headerShown_ ? header_.Width() : 0);
 }
 
 int CMailTextView::FirstVisibleLine() const {
@@ -306,56 +370,16 @@ CMailTextView::Line CMailTextView::LineAt(int line) const {
     return result;
 }
 
-// 0 for a character cut off by the end of the text.
 std::size_t CMailTextView::CharLength(std::string_view line, std::size_t at) const {
-    const auto lead = static_cast<unsigned char>(line[at]);
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (unicode_) {
-        char32_t code = 0;
-        const std::size_t length = Utf8Length(line, at, &code);
-        if (length == 1 && lead >= 0xC2 && lead <= 0xF4) {
-            // A sequence cut by the end waits; one broken inside is a byte.
-            const std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-            std::size_t have = 1;
-            while (at + have < line.size() && have < want &&
-                   (static_cast<unsigned char>(line[at + have]) & 0xC0) == 0x80) {
-                ++have;
-            }
-            return at + have == line.size() && have < want ? 0 : 1;
-        }
-        return length;
-    }
-    if (IsSjisLeadByte(lead)) {
-        return at + 1 < line.size() ? 2 : 0;
-    }
-    return 1;
+    return CharLengthIn(line, at, unicode_);
 }
 
 int CMailTextView::CharColumns(std::string_view line, std::size_t at, int column) const {
-    const char c = line[at];
-    if (c == '\t') {
-        return kTabColumns - column % kTabColumns;
-    }
-    if (static_cast<unsigned char>(c) < 0x80) {
-        return 1;
-    }
-    if (unicode_) {
-        char32_t code = 0;
-        Utf8Length(line, at, &code);
-        return IsWide(code) ? 2 : 1;
-    }
-    return IsSjisLeadByte(static_cast<unsigned char>(c)) && at + 1 < line.size() ? 2 : 1;
+    return CharColumnsIn(line, at, column, unicode_);
 }
 
 int CMailTextView::ColumnOf(std::string_view line, std::size_t offset) const {
-    int column = 0;
-    for (std::size_t at = 0; at < offset && at < line.size();) {
-        column += CharColumns(line, at, column);
-        at += std::max<std::size_t>(1, CharLength(line, at));
-    }
-    return column;
+    return ColumnsIn(line, offset, unicode_);
 }
 
 std::size_t CMailTextView::OffsetAt(std::string_view line, int halfColumns) const {

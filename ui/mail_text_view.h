@@ -6,6 +6,7 @@
 
 #include <QAbstractScrollArea>
 #include <QString>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -80,12 +81,14 @@ private:
         std::string bytes;
         std::vector<std::uint32_t> starts{0};
         std::size_t indexed = 0;  // bytes [indexed, size) are held back
-        int widest = 0;           // columns, an upper bound
-        int tabs = 0;             // in the last line so far
+        int widest = 0;           // columns of the widest line ended
+        int open = 0;             // columns of a line not ended, at most
+        int tabs = 0;             // in that line so far
 
         void Reset();
-        void Index(std::size_t to);
+        void Index(std::size_t to, bool unicode);
         int Lines() const;
+        int Width() const { return std::max(widest, open); }
     };
     // A place in the text: a line shown and a byte offset in it, always at a
     // character's start, never past the line's end.
