@@ -222,6 +222,32 @@ TEST(MailViewDlg, HeaderToggleRoundTripAndAMailWithoutAnEmptyLine) {
     EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: a\nFrom: b\n\nline 1\n\nline 2\n"));
 }
 
+// The text control splits a text without copying it, and shows exactly
+// what the split of a converted mail gives, with the header and without.
+TEST(MailViewDlg, TheTextIsSplitAsAConvertedMailIsSplit) {
+    const char* texts[] = {
+        "+OK\r\nSubject: a\r\n\r\nbody\r\n",
+        "+OK\r\nSubject: a\r\nFrom: b\r\n",
+        "+OK\r\n\r\nonly a body",
+        "+OK\r\n",
+        "+OK no line end at all",
+        "",
+    };
+    for (const char* text : texts) {
+        for (bool header : {false, true}) {
+            SCOPED_TRACE(std::string(text) + (header ? " with the header" : ""));
+            ViewerRig rig;
+            rig.Button(CMailViewDlg::kHeaderCheck)->setChecked(header);
+            MailView view;
+            view.legacy = text;
+            rig.dialog->ShowMailText(std::move(view));
+            const MailTextParts parts = SplitMailText(text, header);
+            EXPECT_EQ(rig.Text()->toPlainText(), QString::fromStdString(parts.body).remove(QChar('\r')));
+            EXPECT_EQ(rig.Header()->toPlainText(), QString::fromStdString(parts.header).remove(QChar('\r')));
+        }
+    }
+}
+
 TEST(MailViewDlg, ACodeChoiceConvertsTheStoredMailAgainAndIsRemembered) {
     ViewerRig rig;
     const std::string jis = "+OK\r\nSubject: x\r\n\r\n\x1b$BF|K\\\x1b(B\r\n.\r\n";
