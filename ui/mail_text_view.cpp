@@ -636,6 +636,11 @@ void CMailTextView::mouseMoveEvent(QMouseEvent* event) {
 void CMailTextView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         selecting_ = false;
+        // What the mouse selected is what a middle click pastes elsewhere.
+        QClipboard* clipboard = QApplication::clipboard();
+        if (hasSelection() && clipboard->supportsSelection()) {
+            clipboard->setText(selectedText(), QClipboard::Selection);
+        }
     }
 }
 
