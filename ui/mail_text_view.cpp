@@ -239,14 +239,6 @@ void CMailTextView::SetHeaderShown(bool shown) {
     viewport()->update();
 }
 
-std::string CMailTextView::TakeHeader() {
-    std::string bytes = std::move(header_.bytes);
-    header_.Reset();
-    UpdateScrollBars();
-    viewport()->update();
-    return bytes;
-}
-
 std::string CMailTextView::TakeBody() {
     std::string bytes = std::move(body_.bytes);
     body_.Reset();
@@ -455,10 +447,6 @@ void CMailTextView::copy() const {
 }
 
 // ---------------------------------------------------------------- painting
-
-int CMailTextView::CharWidth() const {
-    return charWidth_;
-}
 
 void CMailTextView::FontChanged() {
     const QFontMetrics metrics(font());

@@ -34,8 +34,7 @@ public:
     bool Unicode() const { return unicode_; }
     const std::string& HeaderBytes() const { return header_.bytes; }
     const std::string& BodyBytes() const { return body_.bytes; }
-    // Hands the bytes back and leaves the view empty.
-    std::string TakeHeader();
+    // Hands the body's bytes back; the body is empty then.
     std::string TakeBody();
 
     // Text that arrives in chunks (CP932): appended to the body. A chunk may
@@ -49,7 +48,7 @@ public:
     // Replaces the header alone (the live text's header part, small).
     void SetHeader(std::string header);
 
-    // The lines shown, and the widest of them in columns (at least).
+    // The lines shown, and the columns the horizontal scroll bar covers.
     int LineCount() const;
     int WidthInColumns() const;
     int FirstVisibleLine() const;
@@ -118,7 +117,6 @@ private:
     void UpdateScrollBars();
     int VisibleLines() const;
     int VisibleColumns() const;
-    int CharWidth() const;
     void FontChanged();
 
     Segment header_;
