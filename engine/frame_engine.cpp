@@ -71,8 +71,15 @@ void FrameEngine::StartOperation(int kind) {
         return;
     }
     starting = 1;
-    if (onStart) {
-        onStart(kind);
+    if (onStart && !onStart(kind)) {
+        // Held back: a caller that reads a retrieval's outcome at once must
+        // not find the last one's.
+        if (kind == kOperationRetrieve) {
+            retrieveDone = 0;
+            retrieveFailed = 0;
+        }
+        starting = 0;
+        return;
     }
     view_.SetPaneText(1, std::string());
     view_.SetPaneText(3, std::string());

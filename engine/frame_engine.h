@@ -144,8 +144,9 @@ public:
     std::string retrieveReport;
     MailRequest request{};
     // Runs when the gate lets an operation start, before it starts (the
-    // periodic check makes way for the user's work).
-    std::function<void(int kind)> onStart;
+    // periodic check makes way for the user's work). False: nothing starts
+    // now; the hook may start the operation again once the way is clear.
+    std::function<bool(int kind)> onStart;
 
     // The handlers of the frame's messages.
     void OnOperationDone(int code, LParam tag = 0);

@@ -5,10 +5,13 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QSystemTrayIcon>
+#include <utility>
 
 #include "accounts/account_list.h"
 #include "accounts/check_interval.h"
+#include "engine/frame_engine.h"
 #include "platform/strings.h"
 #include "platform/text.h"
 #include "ui/images.h"
@@ -93,7 +96,7 @@ MailChecker::MailChecker(CMainFrame& frame)
       schedule_(CheckSchedule::Hooks{
           [this] { return now_(); },
           [this] { return Plans(); },
-          [this] { return frame_.OperationRunning(); },
+          [this] { return closed_ || frame_.OperationRunning() || Holding(); },
           [this](const std::string& name) { StartCheck(name); },
           [this](const std::string& name, CheckNote note) { Noted(name, note); },
       }) {
@@ -164,11 +167,82 @@ void MailChecker::StartCheck(const std::string& name) {
     check_->Start();
 }
 
-void MailChecker::MakeWay() {
+bool MailChecker::MakeWay(int kind, bool canWait) {
+    // A check, even one that has reported and is not gone yet, may hold the
+    // account's cache and a connection: the user's operation beside it would
+    // be refused as if another process wrote the files.
+    if (!check_ && !finished_) {
+        return true;
+    }
     if (check_ && check_->Running()) {
         madeWay_ = true;
         check_->Cancel();
     }
+    // The check's listing runs on this thread and serves events while it
+    // waits for replies: this start may come from beneath it, so nothing
+    // here may wait for the check to end. The start is made again once the
+    // check is gone; one that cannot wait (a drop wants its files now) is
+    // refused.
+    if (!canWait) {
+        return false;
+    }
+    // A second start meanwhile is one more press of the same wish.
+    if (!held_) {
+        held_ = kind;
+        heldAccount_ = frame_.GetSelectedAccountName();
+    }
+    return false;
+}
+
+void MailChecker::WindowClosed() {
+    // Whatever the user started is meant for a window that is gone, and no
+    // check starts any more: the program ends.
+    closed_ = true;
+    held_.reset();
+    heldAccount_.clear();
+    timer_.stop();
+    if (check_) {
+        madeWay_ = true;
+        check_->Cancel();
+    }
+}
+
+void MailChecker::CheckGone() {
+    if (check_ || finished_ || !held_) {
+        return;
+    }
+    const int kind = *std::exchange(held_, std::nullopt);
+    const std::string account = std::exchange(heldAccount_, std::string());
+    // Another account was chosen meanwhile: the operation was meant for the
+    // rows that are gone. A viewer closed meanwhile wants nothing fetched.
+    if (account != frame_.GetSelectedAccountName()) {
+        refreshPending_ = false;  // the switch showed that account's rows
+        Tick();
+        return;
+    }
+    if (kind == kOperationView && frame_.Viewer() == nullptr) {
+        RefreshOnceIdle();
+        Tick();
+        return;
+    }
+    if (kind == kOperationList) {
+        refreshPending_ = false;  // the listing brings the rows itself
+    }
+    frame_.Engine().StartOperation(kind);
+    RefreshOnceIdle();
+}
+
+void MailChecker::RefreshOnceIdle() {
+    if (!refreshPending_) {
+        return;
+    }
+    // Behind the operation just started, when it runs still.
+    QPointer<MailChecker> alive(this);
+    frame_.Engine().WhenIdle([this, alive] {
+        if (alive && refreshPending_ && !Holding() && !closed_) {
+            RefreshShownList(frame_.GetSelectedAccountName());
+        }
+    });
 }
 
 void MailChecker::Done(const CheckResult& result) {
@@ -176,7 +250,12 @@ void MailChecker::Done(const CheckResult& result) {
     // (an earlier one has long returned).
     finished_ = std::move(check_);
     QMetaObject::invokeMethod(
-        this, [this] { finished_.reset(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            finished_.reset();
+            CheckGone();
+        },
+        Qt::QueuedConnection);
 
     const bool interrupted = !result.ok && madeWay_;
     madeWay_ = false;
@@ -246,6 +325,11 @@ void MailChecker::ShowStatus(const std::string& cp932) {
 
 void MailChecker::RefreshShownList(const std::string& name) {
     if (frame_.GetSelectedAccountName() != name) {
+        return;
+    }
+    // The user's operation waits to start on these rows.
+    if (Holding()) {
+        refreshPending_ = true;
         return;
     }
     // The viewer shows an entry of the list: the rows are rebuilt once it closed.

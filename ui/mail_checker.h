@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,13 +49,21 @@ public:
     // The icon or the notice was clicked: the window comes up on the
     // account of the last notice and the counts start again.
     void Activate();
-    // The user starts an operation: a running check makes way and runs again
-    // once the gate is free.
-    void MakeWay();
+    // The user starts an operation of this kind. A running check makes way
+    // and runs again once the gate is free. False while a check is there:
+    // the start is held and made once, after the check has let go of the
+    // cache and its connection (canWait false: refused instead).
+    bool MakeWay(int kind, bool canWait = true);
+    // A user's start is waiting for a check to end.
+    bool Holding() const { return held_.has_value(); }
+    // The window has closed for good: nothing held starts, no check starts.
+    void WindowClosed();
     // The viewer closed: a list refresh it held back may run now.
     void ViewerClosed();
 
     bool Checking() const { return check_ != nullptr; }
+    // No check, not even one that has reported and still winds down.
+    bool Quiet() const { return !check_ && !finished_; }
     int NewCount(const std::string& account) const;
     int TotalNew() const;
     QString ToolTipText() const;
@@ -68,6 +77,8 @@ private:
     void ShowStatus(const std::string& cp932);
     void RefreshShownList(const std::string& name);
     void UpdateSurface();
+    void CheckGone();
+    void RefreshOnceIdle();
 
     CMainFrame& frame_;
     std::unique_ptr<TraySurface> surface_;
@@ -77,6 +88,10 @@ private:
     // The check that has just reported: it goes once its report has returned.
     std::unique_ptr<AccountCheck> finished_;
     bool madeWay_ = false;
+    // The kind of the user's start held back and the account it was made on.
+    std::optional<int> held_;
+    std::string heldAccount_;
+    bool closed_ = false;
     QTimer timer_;
     std::map<std::string, int> newCounts_;
     std::map<std::string, std::string> failures_;  // CP932 texts of failing accounts

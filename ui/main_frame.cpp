@@ -128,7 +128,10 @@ CMainFrame::CMainFrame(std::string dataFolder, Profile& profile, Prompt* prompt)
     CreateToolBar();
     CreateAccountBar();
     checker_ = std::make_unique<MailChecker>(*this);
-    engine_->onStart = [this](int) { checker_->MakeWay(); };
+    // A drop wants its files before it returns: it cannot wait for a check.
+    engine_->onStart = [this](int kind) {
+        return checker_->MakeWay(kind, kind != kOperationRetrieve || saveToFolder != 0);
+    };
 
     viewerFactory_ = [](CMainFrame& frame) -> FrameViewer* {
         return new CMailViewDlg(frame, frame.profile_, *frame.prompt_, &frame);
@@ -772,6 +775,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     if (closingForGood_ || engine_->CloseRequested()) {
+        checker_->WindowClosed();
         if (!QGuiApplication::quitOnLastWindowClosed()) {
             // Hidden in the tray, closing ends no visible window: say it.
             QCoreApplication::quit();
