@@ -457,4 +457,26 @@ bool ReplaceFileWith(const std::string& path, std::string_view bytes, int* error
     return true;
 }
 
+MailTextParts TakeMailTextParts(std::string text) {
+    const std::size_t eol = text.find("\r\n");
+    if (eol == npos) {
+        return {};
+    }
+    text.erase(0, eol + 2);
+    return TakeHeaderPart(std::move(text));
+}
+
+MailTextParts TakeHeaderPart(std::string text) {
+    MailTextParts parts;
+    const std::size_t blank = text.find(kEmptyLine);
+    if (blank == npos) {
+        parts.header = std::move(text);
+        return parts;
+    }
+    parts.header.assign(text, 0, blank + kEmptyLine.size());
+    text.erase(0, blank + kEmptyLine.size());
+    parts.body = std::move(text);
+    return parts;
+}
+
 }  // namespace wp

@@ -125,4 +125,12 @@ std::string_view SavedMailView(std::string& reply);
 // an existing file then stays as it was.
 bool ReplaceFileWith(const std::string& path, std::string_view bytes, int* error);
 
+// SplitMailText of a converted mail with the header hidden, without a copy
+// of the body: `text` loses its status line and its header part and becomes
+// the body. The header part followed by the body is what SplitMailText
+// shows with the header.
+MailTextParts TakeMailTextParts(std::string text);
+// The same for a text without a status line.
+MailTextParts TakeHeaderPart(std::string text);
+
 }  // namespace wp

@@ -20,8 +20,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextCursor>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
@@ -30,7 +28,7 @@
 #include "accounts/file_name_chars.h"
 #include "decode/charset.h"
 #include "decode/date_size_text.h"
-#include "decode/jis_sjis.h"
+#include "decode/kanji_converter.h"
 #include "mail/cache_io.h"
 #include "mail/mail_entry.h"
 #include "platform/profile.h"
@@ -39,6 +37,7 @@
 #include "platform/strings.h"
 #include "platform/text.h"
 #include "ui/images.h"
+#include "ui/mail_text_view.h"
 
 namespace wp {
 namespace {
@@ -55,8 +54,8 @@ QString Ui(const char* utf8) {
     return Cp932ToQString(Sjis(utf8));
 }
 
-// Mail text as the text controls show it: one line break per line end.
-// The MIME reading is UTF-8, so no character CP932 lacks is lost.
+// The header as the hidden header control shows it: one line break per
+// line end. The MIME reading is UTF-8, so no character CP932 lacks is lost.
 QString Display(std::string_view text, bool unicode) {
     std::string lines;
     lines.reserve(text.size());
@@ -77,28 +76,8 @@ QString Display(std::string_view text, bool unicode) {
     return Cp932ToQString(lines);
 }
 
-// The text control takes a large mail in pieces: the first at once, the
-// rest while the window stays responsive. A text document builds a block
-// per line, which for megabytes takes the better part of a second. A piece
-// is small, so that a click or a call from the fetch waits for one only
-// briefly.
-constexpr std::size_t kFirstPiece = 128 * 1024;
-constexpr std::size_t kNextPiece = 64 * 1024;
-// While a mail arrives, the text control shows this much of it; the rest
-// would only be reached by scrolling, and the whole mail follows at once.
-constexpr std::size_t kLiveShown = 256 * 1024;
 // What a listed size may make the live text reserve in advance.
 constexpr std::size_t kLiveReserveMax = 64u * 1024 * 1024;
-
-// Where a piece of about `length` bytes from `from` ends: after a line end,
-// so that neither a character nor a CR LF is cut.
-std::size_t PieceEnd(std::string_view text, std::size_t from, std::size_t length) {
-    if (text.size() - from <= length) {
-        return text.size();
-    }
-    std::size_t end = text.find('\n', from + length);
-    return end == std::string_view::npos ? text.size() : end + 1;
-}
 
 // A quarter of the average character width, an eighth of the height.
 int UnitX(const QFontMetrics& metrics, int units) {
@@ -199,9 +178,6 @@ CMailViewDlg::CMailViewDlg(ViewerOwner& owner, Profile& profile, Prompt& prompt,
     }
     BuildControls();
     BuildMenu();
-    loader_ = new QTimer(this);
-    loader_->setInterval(0);
-    connect(loader_, &QTimer::timeout, this, [this] { LoadNextPiece(); });
 
     const int checked = ButtonOf(profile_.GetInt(kMailSection, "Encode", -1));
     if (QAbstractButton* button = codes_->button(checked)) {
@@ -209,6 +185,7 @@ CMailViewDlg::CMailViewDlg(ViewerOwner& owner, Profile& profile, Prompt& prompt,
     }
     headerCheck_->setChecked(profile_.GetInt(kMailSection, "Head", 0) != 0);
     live_.Clear(headerCheck_->isChecked());
+    text_->SetHeaderShown(headerCheck_->isChecked());
     const QFontMetrics metrics(font());
     resize(UnitX(metrics, kDialogWidth), UnitY(metrics, kDialogHeight));
     lower();
@@ -308,14 +285,9 @@ void CMailViewDlg::BuildControls() {
 
     QFont fixed(FixedPitchFace(font().family()));
     fixed.setPointSize(9);
-    text_ = new QPlainTextEdit(this);
+    text_ = new CMailTextView(this);
     identify(text_, kText, "mailText");
-    text_->setReadOnly(true);
-    text_->setLineWrapMode(QPlainTextEdit::NoWrap);
     text_->setFont(fixed);
-    text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    text_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    text_->setUndoRedoEnabled(false);
     headerText_ = new QPlainTextEdit(this);
     identify(headerText_, kHeaderText, "headerText");
     headerText_->setReadOnly(true);
@@ -403,7 +375,6 @@ void CMailViewDlg::BuildMenu() {
 // ---------------------------------------------------------------- commands
 
 void CMailViewDlg::OnSelectAll() {
-    FinishLoading();
     text_->setFocus(Qt::ShortcutFocusReason);
     text_->selectAll();
 }
@@ -448,74 +419,85 @@ void CMailViewDlg::OnSave() {
 void CMailViewDlg::OnHeaderToggle() {
     const bool shown = headerCheck_->isChecked();
     profile_.SetInt(kMailSection, "Head", shown ? 1 : 0);
-    if (shown) {
-        ShowHeaderPart(parts_);
-    } else {
-        HideHeaderPart(parts_);
-    }
-    ShowParts();
+    text_->SetHeaderShown(shown);
+    ShowHeaderText();
     text_->setFocus(Qt::OtherFocusReason);
 }
 
 void CMailViewDlg::OnCodeChoice(std::int32_t code) {
     profile_.SetInt(kMailSection, "Encode", code);
     text_->setFocus(Qt::OtherFocusReason);
+    ShowStoredMail(code);
+}
+
+void CMailViewDlg::OnSource() {
+    if (mailFile_.Empty()) {
+        return;
+    }
+    ShowStoredMail(CheckedCode());
+    text_->setFocus(Qt::OtherFocusReason);
+}
+
+namespace {
+
+// The parts of a view, its texts moved, not copied.
+MailTextParts PartsOf(MailView view, bool source) {
+    if (!view.decoded || source) {
+        return TakeMailTextParts(std::move(view.legacy));
+    }
+    MailTextParts parts;
+    parts.unicode = true;
+    parts.header = std::move(view.header);
+    parts.body = std::move(view.body);
+    return parts;
+}
+
+}  // namespace
+
+void CMailViewDlg::ShowStoredMail(std::int32_t code) {
+    sourcePending_ = false;
     std::optional<std::string> raw = mailFile_.Read();
     if (!raw) {
         return;
     }
-    view_ = ViewOfMail(std::move(*raw), code);
-    raw.reset();
-    parts_ = PartsToShow(view_, headerCheck_->isChecked(), Command(kSourceCommand)->isChecked());
-    ShowParts();
+    // The text shown goes first, so that its memory serves the new one.
+    text_->Clear();
+    if (Command(kSourceCommand)->isChecked()) {
+        const std::int32_t legacyCode = code == KANJI_UTF8 ? KANJI_AUTO : code;
+        ShowText(TakeMailTextParts(MailTextToShow(std::move(*raw), legacyCode)));
+    } else {
+        ShowText(PartsOf(ViewOfMail(std::move(*raw), code), false));
+    }
 }
 
-void CMailViewDlg::OnSource() {
-    if (view_.legacy.empty()) {
+void CMailViewDlg::ShowText(MailTextParts parts) {
+    text_->SetHeaderShown(headerCheck_->isChecked());
+    text_->SetText(std::move(parts.header), std::move(parts.body), parts.unicode);
+    ShowHeaderText();
+}
+
+void CMailViewDlg::ShowHeaderText() {
+    if (headerCheck_->isChecked()) {
+        headerText_->clear();
+    } else {
+        headerText_->setPlainText(Display(text_->HeaderBytes(), text_->Unicode()));
+    }
+}
+
+void CMailViewDlg::FinishLiveText() {
+    if (!liveShown_) {
         return;
     }
-    parts_ = PartsToShow(view_, headerCheck_->isChecked(), Command(kSourceCommand)->isChecked());
-    ShowParts();
-    text_->setFocus(Qt::OtherFocusReason);
-}
-
-void CMailViewDlg::ShowParts() {
-    headerText_->setPlainText(Display(parts_.header, parts_.unicode));
-    const std::size_t first = PieceEnd(parts_.body, 0, kFirstPiece);
-    text_->setPlainText(Display(std::string_view(parts_.body).substr(0, first), parts_.unicode));
-    loadedTo_ = first;
-    loading_ = loadedTo_ < parts_.body.size();
-    if (loading_ && !receiving_) {
-        loader_->start();
-    } else {
-        loader_->stop();
+    liveShown_ = false;
+    text_->FinishAppending();
+    if (live_.HeaderShown()) {
+        // All of it went into the body; the header toggle needs it split.
+        ShowText(TakeHeaderPart(text_->TakeBody()));
+    } else if (!live_.HeaderDone() && !live_.Header().empty()) {
+        // A receive cut short keeps the header it had seen, for the toggle.
+        text_->SetHeader(live_.Header());
+        ShowHeaderText();
     }
-}
-
-bool CMailViewDlg::LoadNextPiece() {
-    if (!Loading()) {
-        loader_->stop();
-        return false;
-    }
-    const std::size_t end = PieceEnd(parts_.body, loadedTo_, kNextPiece);
-    QTextCursor cursor(text_->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(Display(std::string_view(parts_.body).substr(loadedTo_, end - loadedTo_), parts_.unicode));
-    loadedTo_ = end;
-    if (loadedTo_ >= parts_.body.size()) {
-        StopLoading();
-    }
-    return true;
-}
-
-void CMailViewDlg::FinishLoading() {
-    while (LoadNextPiece()) {
-    }
-}
-
-void CMailViewDlg::StopLoading() {
-    loader_->stop();
-    loading_ = false;
 }
 
 std::int32_t CMailViewDlg::CheckedCode() const {
@@ -578,23 +560,14 @@ void CMailViewDlg::BeginReceive() {
     next_->setEnabled(false);
     headerCheck_->setEnabled(false);
     cancel_->setEnabled(true);
-    receiving_ = true;
 }
 
 void CMailViewDlg::EndReceive() {
-    receiving_ = false;
-    if (Loading()) {
-        loader_->start();
-    }
     cancel_->setEnabled(false);
     previous_->setEnabled(true);
     next_->setEnabled(true);
     headerCheck_->setEnabled(true);
-    // A receive cut short keeps the header it had seen, for the toggle.
-    if (!live_.HeaderDone() && !live_.Header().empty()) {
-        parts_.header = live_.Header();
-        headerText_->setPlainText(Display(parts_.header, parts_.unicode));
-    }
+    FinishLiveText();
     unsetCursor();
 }
 
@@ -608,13 +581,11 @@ void CMailViewDlg::SetStatusText(const std::string& text) {
 }
 
 void CMailViewDlg::ClearMailText() {
-    StopLoading();
-    liveShown_ = 0;
-    view_ = MailView();
-    parts_ = MailTextParts();
+    liveShown_ = false;
+    sourcePending_ = false;
     live_.Clear(headerCheck_->isChecked());
-    liveCarry_.clear();
-    text_->clear();
+    text_->Clear();
+    text_->SetHeaderShown(headerCheck_->isChecked());
     headerText_->clear();
 }
 
@@ -627,43 +598,19 @@ void CMailViewDlg::AppendReceivedText(const char* chunk, std::size_t length, int
 
     const bool headerWasDone = live_.HeaderDone();
     std::string_view add = live_.Append(std::string_view(chunk, length));
+    liveShown_ = true;
     if (!headerWasDone && live_.HeaderDone()) {
-        parts_.header = live_.Header();
-        headerText_->setPlainText(Display(parts_.header, parts_.unicode));
+        text_->SetHeader(live_.Header());
+        ShowHeaderText();
     }
     if (add.empty()) {
         return;
     }
-    if (parts_.body.empty()) {
-        // Grown piece by piece, a mail of megabytes would be copied over and over.
-        parts_.body.reserve(std::min<std::size_t>(size_, kLiveReserveMax));
+    if (text_->BodyBytes().empty()) {
+        // Grown chunk by chunk, a mail of megabytes would be copied over and over.
+        text_->ReserveBody(std::min<std::size_t>(size_, kLiveReserveMax));
     }
-    parts_.body.append(add);
-    if (liveShown_ >= kLiveShown) {
-        return;
-    }
-    liveShown_ += add.size();
-    // Chunks end anywhere: an unfinished double-byte character or a CR
-    // whose LF is still to come waits for the next one.
-    std::string piece = liveCarry_;
-    piece.append(add);
-    liveCarry_.clear();
-    std::size_t whole = 0;
-    std::size_t keep = piece.size();
-    while (whole < piece.size()) {
-        whole += IsSjisLeadByte(static_cast<unsigned char>(piece[whole])) ? 2 : 1;
-    }
-    if (whole > piece.size()) {
-        keep = piece.size() - 1;
-    }
-    if (keep > 0 && piece[keep - 1] == '\r') {
-        --keep;
-    }
-    liveCarry_.assign(piece, keep);
-    piece.resize(keep);
-    QTextCursor cursor(text_->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(Display(piece, false));
+    text_->AppendBody(add);
 }
 
 void CMailViewDlg::SetMailFile(const StoredMail& mail) {
@@ -672,10 +619,19 @@ void CMailViewDlg::SetMailFile(const StoredMail& mail) {
     }
     mailFile_ = mail;
     Command(kSaveCommand)->setEnabled(!mailFile_.Empty());
+    if (sourcePending_ && !mailFile_.Empty()) {
+        ShowStoredMail(CheckedCode());
+    }
 }
 
 void CMailViewDlg::SetWaitCursor(bool on) {
     if (on) {
+        // The fetch has the whole mail and converts it; the converted text
+        // replaces the live one in a moment, and the live text out of view
+        // would only double the memory a large mail takes meanwhile.
+        if (liveShown_) {
+            text_->DropBelowView();
+        }
         setCursor(Qt::WaitCursor);
     } else {
         unsetCursor();
@@ -691,13 +647,15 @@ void CMailViewDlg::AddAttachment(const std::string& name) {
 }
 
 void CMailViewDlg::ShowMailText(MailView view) {
-    // The live text goes first, so that its memory serves the new parts.
-    parts_ = MailTextParts();
-    view_ = std::move(view);
-    parts_ = PartsToShow(view_, headerCheck_->isChecked(), Command(kSourceCommand)->isChecked());
+    // The live text goes first, so that its memory serves the new text.
+    liveShown_ = false;
     live_.Clear(headerCheck_->isChecked());
-    liveCarry_.clear();
-    ShowParts();
+    text_->Clear();
+    const bool source = Command(kSourceCommand)->isChecked();
+    // A decoded view may come without the source text: that is read again
+    // from the stored mail, which the fetch hands over next.
+    sourcePending_ = source && view.decoded && view.legacy.empty();
+    ShowText(PartsOf(std::move(view), source && !sourcePending_));
 }
 
 }  // namespace wp

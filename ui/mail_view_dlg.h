@@ -24,10 +24,10 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QTimer;
 
 namespace wp {
 
+class CMailTextView;
 class Profile;
 class Prompt;
 struct MailEntry;
@@ -73,14 +73,8 @@ public:
 
     MailEntry* Entry() const { return entry_; }
     const StoredMail& MailFile() const { return mailFile_; }
-    // What the text control and the hidden header control hold (CP932, or
-    // UTF-8 for the MIME reading).
-    const MailTextParts& Parts() const { return parts_; }
-    const MailView& View() const { return view_; }
-    // A large text is still going into the text control, piece by piece.
-    bool Loading() const { return loading_; }
-    // Puts the rest of it there now.
-    void FinishLoading();
+    // The text control.
+    CMailTextView& TextView() const { return *text_; }
     // The save's proposed file name (UTF-8 on disk).
     QString ProposedSaveName() const;
 
@@ -118,10 +112,14 @@ private:
     void BuildControls();
     void BuildMenu();
     QAction* MakeCommand(int id, const char* text, const QKeySequence& key);
-    void ShowParts();
-    // One more piece of a large text; false when none was left.
-    bool LoadNextPiece();
-    void StopLoading();
+    // Moves the parts into the text control and the hidden header control.
+    void ShowText(MailTextParts parts);
+    void ShowHeaderText();
+    // Converts the stored mail again, for a code choice or the source.
+    void ShowStoredMail(std::int32_t code);
+    // A live text that no finished mail replaced: what arrived is kept, split
+    // as a finished mail would be.
+    void FinishLiveText();
     // The source code the checked button names; -1 when none is checked.
     std::int32_t CheckedCode() const;
     // Writes the settings and the rectangle, removes the stored mail and
@@ -143,7 +141,7 @@ private:
     QListWidget* attachments_ = nullptr;
     QCheckBox* headerCheck_ = nullptr;
     QButtonGroup* codes_ = nullptr;
-    QPlainTextEdit* text_ = nullptr;
+    CMailTextView* text_ = nullptr;
     QPlainTextEdit* headerText_ = nullptr;
     std::map<int, QAction*> commands_;
 
@@ -152,17 +150,10 @@ private:
     std::uint32_t size_ = 0;
     std::string sizeText_;
     StoredMail mailFile_;
-    MailView view_;
-    MailTextParts parts_;
     LiveMailText live_;
-    std::string liveCarry_;  // the live text's unfinished character or line end
-    std::size_t liveShown_ = 0;
-    bool loading_ = false;
-    // A fetch is under way: the rest of a large text waits for its end, so
-    // that the fetch's last calls to this thread are not held up by it.
-    bool receiving_ = false;
-    std::size_t loadedTo_ = 0;  // how much of the body the text control holds
-    QTimer* loader_ = nullptr;
+    bool liveShown_ = false;  // the text control holds a live text
+    // The source is to be shown of a mail whose stored file is still to come.
+    bool sourcePending_ = false;
     bool finished_ = false;
 };
 

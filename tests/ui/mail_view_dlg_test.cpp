@@ -27,6 +27,7 @@
 #include "mail/mail_entry.h"
 #include "mail/mail_text.h"
 #include "mail/stored_mail.h"
+#include "ui/mail_text_view.h"
 
 namespace wp {
 namespace {
@@ -76,7 +77,7 @@ struct ViewerRig {
         dialog->ShowMailText(std::move(view));
         dialog->SetMailFile(*stored);
     }
-    QPlainTextEdit* Text() { return static_cast<QPlainTextEdit*>(dialog->Control(CMailViewDlg::kText)); }
+    CMailTextView* Text() { return static_cast<CMailTextView*>(dialog->Control(CMailViewDlg::kText)); }
     QPlainTextEdit* Header() {
         return static_cast<QPlainTextEdit*>(dialog->Control(CMailViewDlg::kHeaderText));
     }
@@ -120,7 +121,7 @@ TEST(MailViewDlg, ControlsAreThereWithTheirTextsAndRoles) {
         {CMailViewDlg::kCodeSjis, "QPushButton", "S-JIS", true, true},
         {CMailViewDlg::kCodeEuc, "QPushButton", "EUC", true, true},
         {CMailViewDlg::kCodeUtf8, "QPushButton", "UTF-8", true, true},
-        {CMailViewDlg::kText, "QPlainTextEdit", nullptr, true, true},
+        {CMailViewDlg::kText, "QAbstractScrollArea", nullptr, true, true},
         {CMailViewDlg::kHeaderText, "QPlainTextEdit", nullptr, false, true},
     };
     for (const auto& c : controls) {
@@ -136,7 +137,6 @@ TEST(MailViewDlg, ControlsAreThereWithTheirTextsAndRoles) {
         EXPECT_EQ(control->isVisible(), c.visible);
         EXPECT_EQ(control->isEnabled(), c.enabled);
     }
-    EXPECT_TRUE(static_cast<QPlainTextEdit*>(d.Control(CMailViewDlg::kText))->isReadOnly());
     EXPECT_EQ(d.Control(CMailViewDlg::kSeparatorThin)->height(), 2);
     EXPECT_EQ(d.Control(CMailViewDlg::kSeparatorThick)->height(), 3);
     EXPECT_EQ(static_cast<QProgressBar*>(d.Control(CMailViewDlg::kProgress))->maximum(), 13);
@@ -220,6 +220,32 @@ TEST(MailViewDlg, HeaderToggleRoundTripAndAMailWithoutAnEmptyLine) {
     EXPECT_TRUE(rig.Button(CMailViewDlg::kHeaderCheck)->isChecked());
     rig.Show(kSimple);
     EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: a\nFrom: b\n\nline 1\n\nline 2\n"));
+}
+
+// The text control splits a text without copying it, and shows exactly
+// what the split of a converted mail gives, with the header and without.
+TEST(MailViewDlg, TheTextIsSplitAsAConvertedMailIsSplit) {
+    const char* texts[] = {
+        "+OK\r\nSubject: a\r\n\r\nbody\r\n",
+        "+OK\r\nSubject: a\r\nFrom: b\r\n",
+        "+OK\r\n\r\nonly a body",
+        "+OK\r\n",
+        "+OK no line end at all",
+        "",
+    };
+    for (const char* text : texts) {
+        for (bool header : {false, true}) {
+            SCOPED_TRACE(std::string(text) + (header ? " with the header" : ""));
+            ViewerRig rig;
+            rig.Button(CMailViewDlg::kHeaderCheck)->setChecked(header);
+            MailView view;
+            view.legacy = text;
+            rig.dialog->ShowMailText(std::move(view));
+            const MailTextParts parts = SplitMailText(text, header);
+            EXPECT_EQ(rig.Text()->toPlainText(), QString::fromStdString(parts.body).remove(QChar('\r')));
+            EXPECT_EQ(rig.Header()->toPlainText(), QString::fromStdString(parts.header).remove(QChar('\r')));
+        }
+    }
 }
 
 TEST(MailViewDlg, ACodeChoiceConvertsTheStoredMailAgainAndIsRemembered) {
@@ -313,7 +339,7 @@ TEST(MailViewDlg, UndeclaredUtf8IsUtf8OnlyForTheAutomaticChoice) {
     // A chosen Japanese code reads the same bytes as it always did.
     rig.Show(mail, 0);
     EXPECT_NE(rig.Text()->toPlainText(), QString::fromUtf8("日🌸\n"));
-    EXPECT_FALSE(rig.dialog->Parts().unicode);
+    EXPECT_FALSE(rig.dialog->TextView().Unicode());
 }
 
 TEST(MailViewDlg, TheLiveTextShowsTheBodyAndTheProgressWhileTheMailArrives) {
@@ -378,7 +404,7 @@ TEST(MailViewDlg, ButtonsAndKeysGoToTheFrame) {
     rig.Show(kSimple);
     d.Command(CMailViewDlg::kSelectAllCommand)->trigger();
     EXPECT_TRUE(rig.Text()->hasFocus());
-    EXPECT_EQ(rig.Text()->textCursor().selectedText(), QString::fromUtf8("line 1\u2029\u2029line 2\u2029"));
+    EXPECT_EQ(rig.Text()->selectedText(), QStringLiteral("line 1\n\nline 2\n"));
 }
 
 TEST(MailViewDlg, SaveProposesTheSubjectAndWritesTheMailWithoutItsFraming) {
@@ -459,10 +485,10 @@ TEST(MailViewDlg, ClosingWritesTheSettingsRemovesTheStoredMailAndTellsTheFrame) 
     }
 }
 
-// A large mail: its start is in the text control at once, the rest follows
-// while the window stays responsive; select all waits for all of it. While
-// it arrives only its start is put there, and nothing of it is lost.
-TEST(MailViewDlg, ALargeMailShowsItsStartAtOnceAndTheRestSoon) {
+// A large mail is in the text control at once, all of it: select all takes
+// it in, and so does the live text while it arrives, taken over by the
+// finished mail without a copy of its text.
+TEST(MailViewDlg, ALargeMailIsShownWholeAtOnceAndWhileItArrives) {
     ViewerRig rig;
     std::string body;
     QString shown;
@@ -471,21 +497,13 @@ TEST(MailViewDlg, ALargeMailShowsItsStartAtOnceAndTheRestSoon) {
         shown += QStringLiteral("line %1 of a large mail\n").arg(i);
     }
     rig.Show("+OK\r\nSubject: s\r\n\r\n" + body + ".\r\n");
-    EXPECT_TRUE(rig.dialog->Loading());
-    EXPECT_TRUE(rig.Text()->toPlainText().startsWith(QStringLiteral("line 0 of a large mail\n")));
-    EXPECT_LT(rig.Text()->toPlainText().size(), shown.size());
-    ASSERT_TRUE(test::PumpUntil([&] { return !rig.dialog->Loading(); }));
     EXPECT_EQ(rig.Text()->toPlainText(), shown);
-
-    rig.Show("+OK\r\nSubject: s\r\n\r\n" + body + ".\r\n");
-    // Ctrl+A in the (read-only) text control is the window's select all,
-    // which takes in the rest first.
+    // Ctrl+A in the text control is the window's select all.
     rig.dialog->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(rig.dialog.data()));
     rig.Text()->setFocus();
     QTest::keyClick(rig.Text(), Qt::Key_A, Qt::ControlModifier);
-    EXPECT_FALSE(rig.dialog->Loading());
-    EXPECT_EQ(rig.Text()->textCursor().selectedText().size(), shown.size());
+    EXPECT_EQ(rig.Text()->selectedText().size(), shown.size());
 
     const std::string reply = "+OK\r\nSubject: s\r\n\r\n" + body;
     rig.dialog->BeginReceive();
@@ -493,14 +511,63 @@ TEST(MailViewDlg, ALargeMailShowsItsStartAtOnceAndTheRestSoon) {
         const std::size_t n = std::min<std::size_t>(65536, reply.size() - at);
         rig.dialog->AppendReceivedText(reply.data() + at, n, static_cast<int>(at + n));
     }
-    EXPECT_LT(rig.Text()->toPlainText().size(), shown.size());
-    EXPECT_FALSE(rig.dialog->Loading());
-    EXPECT_EQ(rig.dialog->Parts().body, body);
+    EXPECT_EQ(rig.Text()->toPlainText(), shown);
+    EXPECT_EQ(rig.dialog->TextView().BodyBytes(), body);
+    EXPECT_EQ(rig.Header()->toPlainText(), QStringLiteral("Subject: s\n\n"));
     rig.dialog->EndReceive();
     // The header toggle of a mail cut short shows all that arrived.
     QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
-    rig.dialog->FinishLoading();
     EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: s\n\n") + shown);
+
+    // With the header shown from the start, the toggle still splits it off.
+    rig.dialog->BeginReceive();
+    rig.dialog->ClearMailText();
+    rig.dialog->AppendReceivedText(reply.data(), reply.size(), static_cast<int>(reply.size()));
+    EXPECT_EQ(rig.Text()->toPlainText(), QStringLiteral("Subject: s\n\n") + shown);
+    rig.dialog->EndReceive();
+    QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
+    EXPECT_EQ(rig.Text()->toPlainText(), shown);
+    EXPECT_EQ(rig.Header()->toPlainText(), QStringLiteral("Subject: s\n\n"));
+
+    // Once the fetch converts the whole mail, the live text keeps only what
+    // is in view until the converted text replaces it.
+    rig.dialog->BeginReceive();
+    rig.dialog->AppendReceivedText(reply.data(), reply.size(), static_cast<int>(reply.size()));
+    ASSERT_EQ(rig.Text()->toPlainText(), shown);
+    rig.dialog->SetWaitCursor(true);
+    const int lines = rig.Text()->LineCount();
+    EXPECT_LT(lines, 1000);
+    EXPECT_GE(lines, rig.Text()->viewport()->height() / rig.Text()->fontMetrics().lineSpacing());
+    EXPECT_TRUE(shown.startsWith(rig.Text()->toPlainText()));
+    EXPECT_LT(rig.dialog->TextView().BodyBytes().capacity(), 64u * 1024);
+
+    // The finished mail replaces the live text and is not copied on its way.
+    MailView view = ViewOfMail("+OK\r\nSubject: s\r\n\r\n" + body + ".\r\n", -1);
+    ASSERT_FALSE(view.decoded);
+    const char* text = view.legacy.data();
+    rig.dialog->ShowMailText(std::move(view));
+    rig.dialog->SetWaitCursor(false);
+    rig.dialog->EndReceive();
+    EXPECT_EQ(rig.dialog->TextView().BodyBytes().data(), text);
+    EXPECT_EQ(rig.Text()->toPlainText(), shown);
+}
+
+// The source of a decoded mail that came without its source text is read
+// from the stored mail once that is there.
+TEST(MailViewDlg, TheSourceOfADecodedMailIsReadFromTheStoredMail) {
+    ViewerRig rig;
+    rig.dialog->Command(CMailViewDlg::kSourceCommand)->trigger();
+    std::optional<StoredMail> stored = StoredMail::Write(rig.folder.Sub("acc.eml"), kTodays);
+    ASSERT_TRUE(stored);
+    MailView view = ViewOfMail(kTodays, -1);
+    ASSERT_TRUE(view.decoded);
+    view.legacy.clear();
+    rig.dialog->ShowMailText(std::move(view));
+    rig.dialog->SetMailFile(*stored);
+    EXPECT_TRUE(rig.Text()->toPlainText().contains(QStringLiteral("5pel5pys8J+MuCDwoK63IO2VnOq4gA0K")));
+    EXPECT_FALSE(rig.dialog->TextView().Unicode());
+    rig.dialog->Command(CMailViewDlg::kSourceCommand)->trigger();
+    EXPECT_EQ(rig.Text()->toPlainText(), QString::fromUtf8("日本🌸 𠮷 한글\n"));
 }
 
 // Resizing moves the window's edge, not the controls' margins: the text

@@ -23,6 +23,7 @@
 #include "support/dovecot.h"
 #include "support/scripted_peer.h"
 #include "ui/command_ids.h"
+#include "ui/mail_text_view.h"
 #include "ui/mail_view_dlg.h"
 #include "ui/message_list_view.h"
 
@@ -50,7 +51,7 @@ CMailViewDlg* Viewer(CMainFrame& frame) {
 QString ShownText(CMainFrame& frame) {
     CMailViewDlg* viewer = Viewer(frame);
     return viewer != nullptr
-               ? static_cast<QPlainTextEdit*>(viewer->Control(CMailViewDlg::kText))->toPlainText()
+               ? static_cast<CMailTextView*>(viewer->Control(CMailViewDlg::kText))->toPlainText()
                : QString();
 }
 

@@ -1,0 +1,764 @@
+#include "ui/mail_text_view.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <limits>
+
+#include "decode/jis_sjis.h"
+#include "platform/strings.h"
+#include "platform/text.h"
+
+namespace wp {
+namespace {
+
+constexpr int kTabColumns = 8;
+// The index holds 32-bit offsets; a mail is far smaller.
+constexpr std::size_t kIndexMax = std::numeric_limits<std::uint32_t>::max() - 1;
+
+bool IsLineEnd(char c) {
+    return c == '\n' || c == '\r';
+}
+
+const char* Find(const char* from, const char* to, char c) {
+    return from < to ? static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(to - from)))
+                     : nullptr;
+}
+
+// A UTF-8 sequence's length at `at`, 1 for a stray or cut byte.
+std::size_t Utf8Length(std::string_view text, std::size_t at, char32_t* code) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+    if (length == 1 || at + length > text.size()) {
+        *code = lead;
+        return 1;
+    }
+    char32_t value = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[at + i]);
+        if ((next & 0xC0) != 0x80) {
+            *code = lead;
+            return 1;
+        }
+        value = (value << 6) | (next & 0x3F);
+    }
+    *code = value;
+    return length;
+}
+
+// East Asian wide characters take two columns, as a double-byte character does.
+bool IsWide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+           (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+// 0 for a character cut off by the end of the text.
+std::size_t CharLengthIn(std::string_view line, std::size_t at, bool unicode) {
+    const auto lead = static_cast<unsigned char>(line[at]);
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (unicode) {
+        char32_t code = 0;
+        const std::size_t length = Utf8Length(line, at, &code);
+        if (length == 1 && lead >= 0xC2 && lead <= 0xF4) {
+            // A sequence cut by the end waits; one broken inside is a byte.
+            const std::size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+            std::size_t have = 1;
+            while (at + have < line.size() && have < want &&
+                   (static_cast<unsigned char>(line[at + have]) & 0xC0) == 0x80) {
+                ++have;
+            }
+            return at + have == line.size() && have < want ? 0 : 1;
+        }
+        return length;
+    }
+    if (IsSjisLeadByte(lead)) {
+        return at + 1 < line.size() ? 2 : 0;
+    }
+    return 1;
+}
+
+int CharColumnsIn(std::string_view line, std::size_t at, int column, bool unicode) {
+    const char c = line[at];
+    if (c == '\t') {
+        return kTabColumns - column % kTabColumns;
+    }
+    if (static_cast<unsigned char>(c) < 0x80) {
+        return 1;
+    }
+    if (unicode) {
+        char32_t code = 0;
+        Utf8Length(line, at, &code);
+        return IsWide(code) ? 2 : 1;
+    }
+    return IsSjisLeadByte(static_cast<unsigned char>(c)) && at + 1 < line.size() ? 2 : 1;
+}
+
+int ColumnsIn(std::string_view line, std::size_t offset, bool unicode) {
+    int column = 0;
+    for (std::size_t at = 0; at < offset && at < line.size();) {
+        column += CharColumnsIn(line, at, column, unicode);
+        at += std::max<std::size_t>(1, CharLengthIn(line, at, unicode));
+    }
+    return column;
+}
+
+QString Ui(const char* utf8) {
+    return Cp932ToQString(Sjis(utf8));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the index
+
+void CMailTextView::Segment::Reset() {
+    bytes.clear();
+    bytes.shrink_to_fit();
+    starts.assign(1, 0);
+    starts.shrink_to_fit();
+    indexed = 0;
+    widest = 0;
+    open = 0;
+    tabs = 0;
+}
+
+void CMailTextView::Segment::Index(std::size_t to, bool unicode) {
+    to = std::min({to, bytes.size(), kIndexMax});
+    const char* data = bytes.data();
+    const char* end = data + to;
+    const char* at = data + indexed;
+    // A line is at most its bytes wide, a tab aside: only a line that may
+    // be the widest is measured, and a line still open is not yet.
+    auto measure = [&](const char* contentEnd, bool ended) {
+        const std::string_view line(data + starts.back(), static_cast<std::size_t>(contentEnd - (data + starts.back())));
+        const std::size_t bound = std::min<std::size_t>(
+            line.size() + static_cast<std::size_t>(tabs) * (kTabColumns - 1), INT32_MAX);
+        if (!ended) {
+            open = static_cast<int>(bound);
+            return;
+        }
+        open = 0;
+        if (bound > static_cast<std::size_t>(widest)) {
+            const bool exact = tabs == 0 && !unicode;
+            widest = std::max(widest, exact ? static_cast<int>(bound) : ColumnsIn(line, line.size(), unicode));
+        }
+    };
+    while (at < end) {
+        const char* lf = Find(at, end, '\n');
+        const char* cr = Find(at, lf != nullptr ? lf : end, '\r');
+        const char* lineEnd = cr != nullptr ? cr : lf;
+        const char* contentEnd = lineEnd != nullptr ? lineEnd : end;
+        for (const char* tab = Find(at, contentEnd, '\t'); tab != nullptr; tab = Find(tab + 1, contentEnd, '\t')) {
+            ++tabs;
+        }
+        measure(contentEnd, lineEnd != nullptr);
+        if (lineEnd == nullptr) {
+            break;
+        }
+        const char* next = lineEnd + 1;
+        if (*lineEnd == '\r' && next < end && *next == '\n') {
+            ++next;
+        }
+        tabs = 0;
+        starts.push_back(static_cast<std::uint32_t>(next - data));
+        at = next;
+    }
+    indexed = to;
+}
+
+int CMailTextView::Segment::Lines() const {
+    const std::size_t lines = starts.size() - (starts.back() == indexed ? 1 : 0);
+    return static_cast<int>(std::min<std::size_t>(lines, INT32_MAX));
+}
+
+// ---------------------------------------------------------------- the widget
+
+CMailTextView::CMailTextView(QWidget* parent) : QAbstractScrollArea(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    menu_ = new QMenu(this);
+    menu_->setObjectName(QStringLiteral("mailTextMenu"));
+    QAction* copyAction = menu_->addAction(Ui("コピー(&C)"));
+    copyAction->setObjectName(QStringLiteral("copy"));
+    menu_->addSeparator();
+    QAction* all = menu_->addAction(Ui("すべて選択(&A)"));
+    all->setObjectName(QStringLiteral("selectAll"));
+    connect(copyAction, &QAction::triggered, this, [this] { copy(); });
+    connect(all, &QAction::triggered, this, [this] { selectAll(); });
+    FontChanged();
+}
+
+CMailTextView::~CMailTextView() = default;
+
+void CMailTextView::SetText(std::string header, std::string body, bool unicode) {
+    header_.Reset();
+    body_.Reset();
+    unicode_ = unicode;
+    header_.bytes = std::move(header);
+    body_.bytes = std::move(body);
+    header_.Index(header_.bytes.size(), unicode_);
+    body_.Index(body_.bytes.size(), unicode_);
+    anchor_ = cursor_ = Position();
+    verticalScrollBar()->setValue(0);
+    horizontalScrollBar()->setValue(0);
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void CMailTextView::Clear() {
+    SetText({}, {}, false);
+}
+
+void CMailTextView::SetHeaderShown(bool shown) {
+    if (shown == headerShown_) {
+        return;
+    }
+    headerShown_ = shown;
+    anchor_ = cursor_ = Position();
+    verticalScrollBar()->setValue(0);
+    horizontalScrollBar()->setValue(0);
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+std::string CMailTextView::TakeBody() {
+    std::string bytes = std::move(body_.bytes);
+    body_.Reset();
+    UpdateScrollBars();
+    viewport()->update();
+    return bytes;
+}
+
+void CMailTextView::ReserveBody(std::size_t bytes) {
+    body_.bytes.reserve(bytes);
+}
+
+void CMailTextView::AppendBody(std::string_view chunk) {
+    if (chunk.empty()) {
+        return;
+    }
+    body_.bytes.append(chunk);
+    const std::string_view text(body_.bytes);
+    // Characters are whole from a line's start on: no line end byte is part
+    // of a character.
+    std::size_t from = text.size();
+    while (from > body_.indexed && !IsLineEnd(text[from - 1])) {
+        --from;
+    }
+    std::size_t safe = from;
+    while (safe < text.size()) {
+        const std::size_t length = CharLength(text, safe);
+        if (length == 0) {
+            break;  // unfinished
+        }
+        safe += length;
+    }
+    // A CR may be the first half of a CR LF.
+    if (safe > body_.indexed && text[safe - 1] == '\r') {
+        --safe;
+    }
+    // Lines below the ones in view need no paint, only the scroll bar.
+    const int before = LineCount();
+    body_.Index(safe, unicode_);
+    UpdateScrollBars();
+    if (before <= FirstVisibleLine() + VisibleLines()) {
+        viewport()->update();
+    }
+}
+
+void CMailTextView::FinishAppending() {
+    if (body_.indexed < body_.bytes.size()) {
+        body_.Index(body_.bytes.size(), unicode_);
+        UpdateScrollBars();
+        viewport()->update();
+    }
+}
+
+void CMailTextView::DropBelowView() {
+    const int lines = FirstVisibleLine() + VisibleLines() + 1;
+    const int keep = std::max(0, lines - (headerShown_ ? header_.Lines() : 0));
+    if (keep >= body_.Lines()) {
+        return;
+    }
+    const std::size_t end = body_.starts[static_cast<std::size_t>(keep)];
+    body_.bytes.resize(end);
+    body_.bytes.shrink_to_fit();
+    body_.starts.resize(static_cast<std::size_t>(keep) + 1);
+    body_.starts.shrink_to_fit();
+    body_.indexed = end;
+    body_.tabs = 0;
+    body_.open = 0;
+    anchor_ = std::min(anchor_, EndPosition());
+    cursor_ = std::min(cursor_, EndPosition());
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+void CMailTextView::SetHeader(std::string header) {
+    header_.Reset();
+    header_.bytes = std::move(header);
+    header_.Index(header_.bytes.size(), unicode_);
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+int CMailTextView::LineCount() const {
+    const long long lines = static_cast<long long>(body_.Lines()) + (headerShown_ ? header_.Lines() : 0);
+    return static_cast<int>(std::min<long long>(lines, INT32_MAX));
+}
+
+int CMailTextView::WidthInColumns() const {
+    return std::max(body_.Width(), headerShown_ ? header_.Width() : 0);
+}
+
+int CMailTextView::FirstVisibleLine() const {
+    return verticalScrollBar()->value();
+}
+
+CMailTextView::Line CMailTextView::LineAt(int line) const {
+    const Segment* segment = &body_;
+    if (headerShown_) {
+        if (line < header_.Lines()) {
+            segment = &header_;
+        } else {
+            line -= header_.Lines();
+        }
+    }
+    Line result;
+    if (line < 0 || line >= segment->Lines()) {
+        return result;
+    }
+    const auto index = static_cast<std::size_t>(line);
+    const std::size_t begin = segment->starts[index];
+    std::size_t end = index + 1 < segment->starts.size() ? segment->starts[index + 1] : segment->indexed;
+    const std::string_view bytes(segment->bytes);
+    if (end > begin && bytes[end - 1] == '\n') {
+        --end;
+        result.ended = true;
+    }
+    if (end > begin && bytes[end - 1] == '\r') {
+        --end;
+        result.ended = true;
+    }
+    result.text = bytes.substr(begin, end - begin);
+    return result;
+}
+
+std::size_t CMailTextView::CharLength(std::string_view line, std::size_t at) const {
+    return CharLengthIn(line, at, unicode_);
+}
+
+int CMailTextView::CharColumns(std::string_view line, std::size_t at, int column) const {
+    return CharColumnsIn(line, at, column, unicode_);
+}
+
+int CMailTextView::ColumnOf(std::string_view line, std::size_t offset) const {
+    return ColumnsIn(line, offset, unicode_);
+}
+
+std::size_t CMailTextView::OffsetAt(std::string_view line, int halfColumns) const {
+    int at = 0;
+    std::size_t offset = 0;
+    while (offset < line.size()) {
+        const int width = CharColumns(line, offset, at);
+        if (halfColumns < 2 * at + width) {
+            break;
+        }
+        at += width;
+        offset += std::max<std::size_t>(1, CharLength(line, offset));
+    }
+    return offset;
+}
+
+QString CMailTextView::Convert(std::string_view bytes) const {
+    if (unicode_) {
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
+    return Cp932ToQString(bytes);
+}
+
+// ---------------------------------------------------------------- text out
+
+QString CMailTextView::TextBetween(Position from, Position to) const {
+    std::string bytes;
+    for (int line = from.line; line <= to.line && line < LineCount(); ++line) {
+        const Line shown = LineAt(line);
+        const std::size_t begin = line == from.line ? std::min(from.offset, shown.text.size()) : 0;
+        const std::size_t end = line == to.line ? std::min(to.offset, shown.text.size()) : shown.text.size();
+        if (end > begin) {
+            bytes.append(shown.text.substr(begin, end - begin));
+        }
+        if (line < to.line) {
+            bytes += '\n';
+        }
+    }
+    return Convert(bytes);
+}
+
+CMailTextView::Position CMailTextView::EndPosition() const {
+    const int lines = LineCount();
+    if (lines == 0) {
+        return {};
+    }
+    const Line last = LineAt(lines - 1);
+    return last.ended ? Position{lines, 0} : Position{lines - 1, last.text.size()};
+}
+
+QString CMailTextView::toPlainText() const {
+    return TextBetween(Position(), EndPosition());
+}
+
+QString CMailTextView::selectedText() const {
+    return TextBetween(std::min(anchor_, cursor_), std::max(anchor_, cursor_));
+}
+
+bool CMailTextView::hasSelection() const {
+    return anchor_ != cursor_;
+}
+
+void CMailTextView::selectAll() {
+    anchor_ = Position();
+    cursor_ = EndPosition();
+    viewport()->update();
+}
+
+void CMailTextView::copy() const {
+    if (hasSelection()) {
+        QApplication::clipboard()->setText(selectedText());
+    }
+}
+
+// ---------------------------------------------------------------- painting
+
+void CMailTextView::FontChanged() {
+    const QFontMetrics metrics(font());
+    lineHeight_ = std::max(1, metrics.lineSpacing());
+    ascent_ = metrics.ascent();
+    charWidth_ = std::max(1, metrics.horizontalAdvance(QLatin1Char('0')));
+    UpdateScrollBars();
+    viewport()->update();
+}
+
+int CMailTextView::VisibleLines() const {
+    return std::max(1, (viewport()->height() - kMargin) / lineHeight_);
+}
+
+int CMailTextView::VisibleColumns() const {
+    return std::max(1, (viewport()->width() - kMargin) / charWidth_);
+}
+
+void CMailTextView::UpdateScrollBars() {
+    const int lines = VisibleLines();
+    verticalScrollBar()->setRange(0, std::max(0, LineCount() - lines));
+    verticalScrollBar()->setPageStep(lines);
+    verticalScrollBar()->setSingleStep(1);
+    const int columns = VisibleColumns();
+    // One column more for the end of a selected line.
+    horizontalScrollBar()->setRange(0, std::max(0, WidthInColumns() + 1 - columns));
+    horizontalScrollBar()->setPageStep(columns);
+    horizontalScrollBar()->setSingleStep(1);
+}
+
+void CMailTextView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    painter.setFont(font());
+    const QPalette& colors = palette();
+    const QColor text = colors.color(QPalette::Text);
+    const QColor highlight = colors.color(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight);
+    const QColor highlighted =
+        colors.color(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::HighlightedText);
+    const int first = FirstVisibleLine();
+    const int left = horizontalScrollBar()->value();
+    const int right = left + VisibleColumns() + 2;
+    const Position low = std::min(anchor_, cursor_);
+    const Position high = std::max(anchor_, cursor_);
+    const int lines = LineCount();
+    const int rows = (viewport()->height() - kMargin) / lineHeight_ + 1;
+    std::string visible;
+    for (int row = 0; row <= rows && first + row < lines; ++row) {
+        const int index = first + row;
+        const Line line = LineAt(index);
+        const std::string_view bytes = line.text;
+        // Only the part of the line in view is converted: a line of megabytes
+        // costs a walk through its bytes, no more.
+        int column = 0;
+        std::size_t at = 0;
+        while (at < bytes.size()) {
+            const int width = CharColumns(bytes, at, column);
+            if (column + width > left) {
+                break;
+            }
+            column += width;
+            at += std::max<std::size_t>(1, CharLength(bytes, at));
+        }
+        const int startColumn = column;
+        visible.clear();
+        while (at < bytes.size() && column < right) {
+            const int width = CharColumns(bytes, at, column);
+            const std::size_t length = std::max<std::size_t>(1, CharLength(bytes, at));
+            if (bytes[at] == '\t') {
+                visible.append(static_cast<std::size_t>(width), ' ');
+            } else {
+                visible.append(bytes.substr(at, length));
+            }
+            column += width;
+            at += length;
+        }
+        const int y = kMargin + row * lineHeight_;
+        const int x = kMargin + (startColumn - left) * charWidth_;
+        const QString shown = Convert(visible);
+        QRect selection;
+        if (low != high && index >= low.line && index <= high.line) {
+            const int from = index == low.line ? ColumnOf(bytes, low.offset) : 0;
+            int to = index == high.line ? ColumnOf(bytes, high.offset) : ColumnOf(bytes, bytes.size()) + 1;
+            selection = QRect(kMargin + (from - left) * charWidth_, y, (to - from) * charWidth_, lineHeight_);
+            painter.fillRect(selection, highlight);
+        }
+        painter.setPen(text);
+        painter.drawText(x, y + ascent_, shown);
+        if (!selection.isEmpty()) {
+            painter.save();
+            painter.setClipRect(selection);
+            painter.setPen(highlighted);
+            painter.drawText(x, y + ascent_, shown);
+            painter.restore();
+        }
+    }
+}
+
+void CMailTextView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollBars();
+}
+
+void CMailTextView::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+void CMailTextView::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        FontChanged();
+    }
+}
+
+// ---------------------------------------------------------------- the mouse
+
+CMailTextView::Position CMailTextView::PositionAt(const QPoint& point) const {
+    const int lines = LineCount();
+    if (lines == 0) {
+        return {};
+    }
+    const int y = point.y() - kMargin;
+    const int line = FirstVisibleLine() + (y < 0 ? -1 : y / lineHeight_);
+    if (line < 0) {
+        return {};
+    }
+    if (line >= lines) {
+        return EndPosition();
+    }
+    const Line shown = LineAt(line);
+    const int x = std::max(0, point.x() - kMargin + horizontalScrollBar()->value() * charWidth_);
+    return {line, OffsetAt(shown.text, 2 * x / charWidth_)};
+}
+
+void CMailTextView::SelectTo(Position to) {
+    if (to != cursor_) {
+        cursor_ = to;
+        viewport()->update();
+    }
+}
+
+void CMailTextView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    setFocus(Qt::MouseFocusReason);
+    const Position at = PositionAt(event->position().toPoint());
+    if (!(event->modifiers() & Qt::ShiftModifier)) {
+        anchor_ = at;
+    }
+    cursor_ = at;
+    selecting_ = true;
+    viewport()->update();
+}
+
+void CMailTextView::mouseMoveEvent(QMouseEvent* event) {
+    if (!selecting_ || !(event->buttons() & Qt::LeftButton)) {
+        return;
+    }
+    const QPoint point = event->position().toPoint();
+    // Dragging past an edge scrolls the text.
+    if (point.y() < 0) {
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    } else if (point.y() >= viewport()->height()) {
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    }
+    if (point.x() < 0) {
+        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    } else if (point.x() >= viewport()->width()) {
+        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    }
+    SelectTo(PositionAt(point));
+}
+
+void CMailTextView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        selecting_ = false;
+        // What the mouse selected is what a middle click pastes elsewhere.
+        QClipboard* clipboard = QApplication::clipboard();
+        if (hasSelection() && clipboard->supportsSelection()) {
+            clipboard->setText(selectedText(), QClipboard::Selection);
+        }
+    }
+}
+
+void CMailTextView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    SelectWordAt(PositionAt(event->position().toPoint()));
+}
+
+void CMailTextView::SelectWordAt(Position at) {
+    const Line line = LineAt(at.line);
+    const std::string_view bytes = line.text;
+    if (bytes.empty()) {
+        return;
+    }
+    // A word is a run of one kind: letters and digits, wide characters,
+    // blanks; any other character stands alone.
+    auto kind = [&](std::size_t offset) {
+        const auto c = static_cast<unsigned char>(bytes[offset]);
+        if (c >= 0x80) {
+            return 1;
+        }
+        if (std::isalnum(c) != 0 || c == '_') {
+            return 2;
+        }
+        if (c == ' ' || c == '\t') {
+            return 3;
+        }
+        return 4;
+    };
+    // One walk through the line, nothing kept per character: the line may
+    // be megabytes long.
+    std::size_t runStart = 0;
+    int runKind = 0;
+    std::size_t begin = 0;
+    std::size_t end = bytes.size();
+    int wanted = 0;
+    for (std::size_t offset = 0; offset < bytes.size();) {
+        const int here = kind(offset);
+        if (here != runKind || here == 4) {
+            if (wanted != 0) {
+                end = offset;
+                break;
+            }
+            runStart = offset;
+            runKind = here;
+        }
+        const std::size_t next = offset + std::max<std::size_t>(1, CharLength(bytes, offset));
+        if (wanted == 0 && (at.offset < next || next == bytes.size())) {
+            wanted = here;
+            begin = runStart;
+        }
+        offset = next;
+    }
+    anchor_ = {at.line, begin};
+    cursor_ = {at.line, end};
+    viewport()->update();
+}
+
+void CMailTextView::contextMenuEvent(QContextMenuEvent* event) {
+    const QList<QAction*> actions = menu_->actions();
+    actions.front()->setEnabled(hasSelection());
+    menu_->popup(event->globalPos());
+}
+
+// ---------------------------------------------------------------- the keys
+
+bool CMailTextView::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        // Copy is the text's own; select all stays the window's command.
+        if (key == QKeySequence::Copy) {
+            event->accept();
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+void CMailTextView::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Copy) {
+        copy();
+        return;
+    }
+    if (event == QKeySequence::SelectAll) {
+        selectAll();
+        return;
+    }
+    QScrollBar* vertical = verticalScrollBar();
+    QScrollBar* horizontal = horizontalScrollBar();
+    const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+    case Qt::Key_Down:
+        vertical->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+    case Qt::Key_PageUp:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepSub);
+        break;
+    case Qt::Key_PageDown:
+        vertical->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        break;
+    case Qt::Key_Left:
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+    case Qt::Key_Right:
+        horizontal->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+    case Qt::Key_Home:
+        horizontal->setValue(0);
+        if (control) {
+            vertical->setValue(0);
+        }
+        break;
+    case Qt::Key_End:
+        if (control) {
+            vertical->setValue(vertical->maximum());
+            horizontal->setValue(0);
+        } else {
+            horizontal->setValue(horizontal->maximum());
+        }
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+}  // namespace wp

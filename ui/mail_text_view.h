@@ -1,0 +1,135 @@
+#pragma once
+// The viewer's text: read-only mail text shown straight from its bytes. A
+// mail of megabytes is one line-start index beside the bytes; only the lines
+// painted or copied are converted to Unicode. The text is a header and a
+// body, shown as header then body, or the body alone.
+
+#include <QAbstractScrollArea>
+#include <QString>
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QMenu;
+
+namespace wp {
+
+class CMailTextView : public QAbstractScrollArea {
+public:
+    // The blank between the frame and the text, left and top, in pixels.
+    static constexpr int kMargin = 3;
+
+    explicit CMailTextView(QWidget* parent = nullptr);
+    ~CMailTextView() override;
+
+    // The bytes are CP932, or UTF-8 when `unicode`; line ends CR LF, LF or a
+    // lone CR. Both are taken over, never copied.
+    void SetText(std::string header, std::string body, bool unicode);
+    void Clear();
+    void SetHeaderShown(bool shown);
+    bool HeaderShown() const { return headerShown_; }
+    bool Unicode() const { return unicode_; }
+    const std::string& HeaderBytes() const { return header_.bytes; }
+    const std::string& BodyBytes() const { return body_.bytes; }
+    // Hands the body's bytes back; the body is empty then.
+    std::string TakeBody();
+
+    // Text that arrives in chunks (CP932): appended to the body. A chunk may
+    // end inside a character or between CR and LF; that rest is held until
+    // the next chunk completes it, or until FinishAppending.
+    void ReserveBody(std::size_t bytes);
+    void AppendBody(std::string_view chunk);
+    void FinishAppending();
+    // Lets go of the body below the lines in view, which stay as they are.
+    void DropBelowView();
+    // Replaces the header alone (the live text's header part, small).
+    void SetHeader(std::string header);
+
+    // The lines shown, and the columns the horizontal scroll bar covers.
+    int LineCount() const;
+    int WidthInColumns() const;
+    int FirstVisibleLine() const;
+
+    // What is shown, with "\n" line ends.
+    QString toPlainText() const;
+    QString selectedText() const;
+    bool hasSelection() const;
+    void selectAll();
+    void copy() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    // One of the two texts and its index: the start of every line, plus the
+    // end of what is indexed when that follows a line end.
+    struct Segment {
+        std::string bytes;
+        std::vector<std::uint32_t> starts{0};
+        std::size_t indexed = 0;  // bytes [indexed, size) are held back
+        int widest = 0;           // columns of the widest line ended
+        int open = 0;             // columns of a line not ended, at most
+        int tabs = 0;             // in that line so far
+
+        void Reset();
+        void Index(std::size_t to, bool unicode);
+        int Lines() const;
+        int Width() const { return std::max(widest, open); }
+    };
+    // A place in the text: a line shown and a byte offset in it, always at a
+    // character's start, never past the line's end.
+    struct Position {
+        int line = 0;
+        std::size_t offset = 0;
+        auto operator<=>(const Position&) const = default;
+    };
+    struct Line {
+        std::string_view text;  // without its line end
+        bool ended = false;     // a line end follows
+    };
+
+    Line LineAt(int line) const;
+    // Columns from the line's start to byte `offset`.
+    int ColumnOf(std::string_view line, std::size_t offset) const;
+    // The character boundary nearest to a place given in half columns.
+    std::size_t OffsetAt(std::string_view line, int halfColumns) const;
+    std::size_t CharLength(std::string_view line, std::size_t at) const;
+    int CharColumns(std::string_view line, std::size_t at, int column) const;
+    QString Convert(std::string_view bytes) const;
+    QString TextBetween(Position from, Position to) const;
+    Position PositionAt(const QPoint& point) const;
+    Position EndPosition() const;
+    void SelectTo(Position to);
+    void SelectWordAt(Position at);
+    void UpdateScrollBars();
+    int VisibleLines() const;
+    int VisibleColumns() const;
+    void FontChanged();
+
+    Segment header_;
+    Segment body_;
+    bool headerShown_ = false;
+    bool unicode_ = false;
+    Position anchor_;
+    Position cursor_;
+    bool selecting_ = false;
+    int lineHeight_ = 1;
+    int ascent_ = 0;
+    int charWidth_ = 1;
+    QMenu* menu_ = nullptr;
+};
+
+}  // namespace wp
