@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -23,6 +24,9 @@ namespace wp {
 namespace {
 
 constexpr int kTabColumns = 8;
+// Twenty refreshes a second look continuous; a RETR on a fast link brings
+// far more chunks, each of which would repaint the scroll bars.
+constexpr int kLiveRefreshMs = 50;
 // The index holds 32-bit offsets; a mail is far smaller.
 constexpr std::size_t kIndexMax = std::numeric_limits<std::uint32_t>::max() - 1;
 
@@ -203,6 +207,9 @@ CMailTextView::CMailTextView(QWidget* parent) : QAbstractScrollArea(parent) {
     all->setObjectName(QStringLiteral("selectAll"));
     connect(copyAction, &QAction::triggered, this, [this] { copy(); });
     connect(all, &QAction::triggered, this, [this] { selectAll(); });
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setSingleShot(true);
+    connect(refreshTimer_, &QTimer::timeout, this, [this] { RefreshNow(); });
     FontChanged();
 }
 
@@ -278,18 +285,31 @@ void CMailTextView::AppendBody(std::string_view chunk) {
     // Lines below the ones in view need no paint, only the scroll bar.
     const int before = LineCount();
     body_.Index(safe, unicode_);
-    UpdateScrollBars();
-    if (before <= FirstVisibleLine() + VisibleLines()) {
-        viewport()->update();
-    }
+    LiveRefresh(before <= FirstVisibleLine() + VisibleLines());
 }
 
 void CMailTextView::FinishAppending() {
     if (body_.indexed < body_.bytes.size()) {
         body_.Index(body_.bytes.size(), unicode_);
-        UpdateScrollBars();
-        viewport()->update();
+        paintPending_ = true;
     }
+    if (paintPending_ || refreshTimer_->isActive()) {
+        RefreshNow();
+    }
+}
+
+void CMailTextView::LiveRefresh(bool paint) {
+    paintPending_ = paintPending_ || paint;
+    if (!lastRefresh_.isValid() || lastRefresh_.elapsed() >= kLiveRefreshMs) {
+        RefreshNow();
+    } else if (!refreshTimer_->isActive()) {
+        refreshTimer_->start(kLiveRefreshMs - static_cast<int>(lastRefresh_.elapsed()));
+    }
+}
+
+void CMailTextView::RefreshNow() {
+    UpdateScrollBars();
+    lastRefresh_.start();
 }
 
 void CMailTextView::DropBelowView() {
@@ -466,6 +486,11 @@ int CMailTextView::VisibleColumns() const {
 }
 
 void CMailTextView::UpdateScrollBars() {
+    refreshTimer_->stop();
+    if (paintPending_) {
+        paintPending_ = false;
+        viewport()->update();
+    }
     const int lines = VisibleLines();
     verticalScrollBar()->setRange(0, std::max(0, LineCount() - lines));
     verticalScrollBar()->setPageStep(lines);

@@ -5,6 +5,7 @@
 // body, shown as header then body, or the body alone.
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QString>
 #include <algorithm>
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include <vector>
 
 class QMenu;
+class QTimer;
 
 namespace wp {
 
@@ -115,6 +117,10 @@ private:
     void SelectTo(Position to);
     void SelectWordAt(Position at);
     void UpdateScrollBars();
+    // Text arriving faster than a person reads is shown at a steady pace:
+    // the scroll bars and the lines in view follow it a few times a second.
+    void LiveRefresh(bool paint);
+    void RefreshNow();
     int VisibleLines() const;
     int VisibleColumns() const;
     void FontChanged();
@@ -130,6 +136,9 @@ private:
     int ascent_ = 0;
     int charWidth_ = 1;
     QMenu* menu_ = nullptr;
+    QTimer* refreshTimer_ = nullptr;
+    QElapsedTimer lastRefresh_;
+    bool paintPending_ = false;
 };
 
 }  // namespace wp

@@ -103,6 +103,30 @@ TEST(MailTextView, AppendedChunksShowOnlyWholeCharactersAndLineEnds) {
     EXPECT_EQ(rig.view.toPlainText().size(), 3);
 }
 
+// A fast receive brings chunks quicker than the scroll bars are redrawn:
+// they catch up a moment later by themselves, and at once when it ends.
+TEST(MailTextView, ScrollBarsFollowAFastStreamOfChunks) {
+    for (const bool finish : {false, true}) {
+        SCOPED_TRACE(finish);
+        ViewRig rig;
+        QScrollBar* bar = rig.view.verticalScrollBar();
+        for (int i = 0; i < 300; ++i) {
+            rig.view.AppendBody("line " + std::to_string(i) + "\r\n");
+        }
+        EXPECT_EQ(rig.view.LineCount(), 300);
+        const int page = bar->pageStep();
+        ASSERT_GT(page, 1);
+        if (finish) {
+            rig.view.FinishAppending();
+            EXPECT_EQ(bar->maximum(), 300 - page);
+        } else {
+            EXPECT_TRUE(test::PumpUntil([&] { return bar->maximum() == 300 - page; })) << bar->maximum();
+        }
+        bar->setValue(bar->maximum());
+        EXPECT_EQ(rig.view.FirstVisibleLine(), 300 - page) << "the last lines can be scrolled to";
+    }
+}
+
 TEST(MailTextView, TheHeaderFlagShowsTheHeaderAboveTheBodyWithoutACopy) {
     ViewRig rig;
     std::string body(100000, 'x');
