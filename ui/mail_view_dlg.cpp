@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
@@ -78,6 +79,9 @@ QString Display(std::string_view text, bool unicode) {
 
 // What a listed size may make the live text reserve in advance.
 constexpr std::size_t kLiveReserveMax = 64u * 1024 * 1024;
+
+// As often as the text control follows the live text.
+constexpr int kReceivedRefreshMs = 50;
 
 // A quarter of the average character width, an eighth of the height.
 int UnitX(const QFontMetrics& metrics, int units) {
@@ -178,6 +182,9 @@ CMailViewDlg::CMailViewDlg(ViewerOwner& owner, Profile& profile, Prompt& prompt,
     }
     BuildControls();
     BuildMenu();
+    receivedTimer_ = new QTimer(this);
+    receivedTimer_->setSingleShot(true);
+    connect(receivedTimer_, &QTimer::timeout, this, [this] { ShowPendingReceived(); });
 
     const int checked = ButtonOf(profile_.GetInt(kMailSection, "Encode", -1));
     if (QAbstractButton* button = codes_->button(checked)) {
@@ -548,6 +555,8 @@ void CMailViewDlg::SetSizeText(const std::string& text) {
 }
 
 void CMailViewDlg::ResetProgress() {
+    receivedTimer_->stop();
+    receivedPending_.reset();
     progress_->setRange(0, kReceiveSteps);
     progress_->setValue(0);
 }
@@ -563,6 +572,7 @@ void CMailViewDlg::BeginReceive() {
 }
 
 void CMailViewDlg::EndReceive() {
+    ShowPendingReceived();
     cancel_->setEnabled(false);
     previous_->setEnabled(true);
     next_->setEnabled(true);
@@ -577,6 +587,7 @@ void CMailViewDlg::PostClose() {
 }
 
 void CMailViewDlg::SetStatusText(const std::string& text) {
+    ShowPendingReceived();
     sizeBox_->setText(Cp932ToQString(text.empty() ? sizeText_ : text));
 }
 
@@ -590,11 +601,9 @@ void CMailViewDlg::ClearMailText() {
 }
 
 void CMailViewDlg::AppendReceivedText(const char* chunk, std::size_t length, int bytesReceived) {
-    const std::string current = QStringToCp932Lossy(sizeBox_->text());
-    ReceivedSizeView shown =
-        ReceivedSizeText(static_cast<std::uint32_t>(std::max(bytesReceived, 0)), size_, current);
-    sizeBox_->setText(Cp932ToQString(shown.text));
-    progress_->setValue(shown.position);
+    const std::string current =
+        receivedPending_ ? receivedPending_->text : QStringToCp932Lossy(sizeBox_->text());
+    ShowReceived(ReceivedSizeText(static_cast<std::uint32_t>(std::max(bytesReceived, 0)), size_, current));
 
     const bool headerWasDone = live_.HeaderDone();
     std::string_view add = live_.Append(std::string_view(chunk, length));
@@ -611,6 +620,26 @@ void CMailViewDlg::AppendReceivedText(const char* chunk, std::size_t length, int
         text_->ReserveBody(std::min<std::size_t>(size_, kLiveReserveMax));
     }
     text_->AppendBody(add);
+}
+
+void CMailViewDlg::ShowReceived(const ReceivedSizeView& shown) {
+    receivedPending_ = shown;
+    if (!receivedShown_.isValid() || receivedShown_.elapsed() >= kReceivedRefreshMs) {
+        ShowPendingReceived();
+    } else if (!receivedTimer_->isActive()) {
+        receivedTimer_->start(kReceivedRefreshMs - static_cast<int>(receivedShown_.elapsed()));
+    }
+}
+
+void CMailViewDlg::ShowPendingReceived() {
+    receivedTimer_->stop();
+    if (!receivedPending_) {
+        return;
+    }
+    sizeBox_->setText(Cp932ToQString(receivedPending_->text));
+    progress_->setValue(receivedPending_->position);
+    receivedPending_.reset();
+    receivedShown_.start();
 }
 
 void CMailViewDlg::SetMailFile(const StoredMail& mail) {

@@ -6,12 +6,15 @@
 // previous or next mail, selects all and saves the mail.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
+#include "decode/date_size_text.h"
 #include "mail/mail_text.h"
 #include "mail/stored_mail.h"
 #include "ui/main_frame.h"
@@ -24,6 +27,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace wp {
 
@@ -120,6 +124,10 @@ private:
     // A live text that no finished mail replaced: what arrived is kept, split
     // as a finished mail would be.
     void FinishLiveText();
+    // The received size and the bar follow a fast RETR a few times a second,
+    // as the live text does; the last step is never left unshown.
+    void ShowReceived(const ReceivedSizeView& shown);
+    void ShowPendingReceived();
     // The source code the checked button names; -1 when none is checked.
     std::int32_t CheckedCode() const;
     // Writes the settings and the rectangle, removes the stored mail and
@@ -152,6 +160,9 @@ private:
     StoredMail mailFile_;
     LiveMailText live_;
     bool liveShown_ = false;  // the text control holds a live text
+    QTimer* receivedTimer_ = nullptr;
+    QElapsedTimer receivedShown_;
+    std::optional<ReceivedSizeView> receivedPending_;
     // The source is to be shown of a mail whose stored file is still to come.
     bool sourcePending_ = false;
     bool finished_ = false;
