@@ -5,14 +5,7 @@
 
 namespace wp::cli {
 
-CliFrame::CliFrame(const AccountInfo& account, std::string loginId, std::string password)
-    : account_(account), loginId_(std::move(loginId)), password_(std::move(password)) {}
-
-void CliFrame::SetPaneText(int pane, const std::string& text) {
-    if (pane != 3 || text.empty()) {
-        return;
-    }
-    lastStatus_ = text;
+void CliFrame::StatusShown(const std::string& text) {
     PrintError(TerminalText(text, true));
 }
 

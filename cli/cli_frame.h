@@ -5,47 +5,18 @@
 
 #include <string>
 
-#include "accounts/account_info.h"
-#include "engine/frame_view.h"
+#include "engine/memory_frame.h"
 #include "mail/memory_list.h"
 
 namespace wp::cli {
 
-class CliFrame final : public FrameView {
+class CliFrame final : public MemoryFrame {
 public:
-    CliFrame(const AccountInfo& account, std::string loginId, std::string password);
+    using MemoryFrame::MemoryFrame;
 
-    const AccountInfo* SelectedAccount() override { return &account_; }
-    std::string AccountText() override { return std::string(account_.Name()); }
-    std::string LoginIdText() override { return loginId_; }
-    std::string PasswordText() override { return password_; }
-
-    void SetPaneText(int pane, const std::string& text) override;
-    void ResetProgress() override {}
-    void SetProgressRange(int) override {}
-    void SetProgressPos(int) override {}
-    void SetRunningImages(bool) override {}
-    void SetDocumentTitle(const std::string&) override {}
-    void FocusList() override {}
-    void CloseWindow() override {}
-    MailList& List() override { return list_; }
-    ViewerHooks* Viewer() override { return viewer_; }
-
-    MemoryList& Rows() { return list_; }
-    // The viewer of the view command while it runs; nullptr otherwise.
-    void SetViewer(ViewerHooks* viewer) { viewer_ = viewer; }
-
-    const MemoryList& Rows() const { return list_; }
-    // The last non-empty text of the status pane (CP932).
-    const std::string& LastStatus() const { return lastStatus_; }
-
-private:
-    AccountInfo account_;
-    std::string loginId_;
-    std::string password_;
-    std::string lastStatus_;
-    MemoryList list_;
-    ViewerHooks* viewer_ = nullptr;
+protected:
+    // Each status goes to standard error as it changes.
+    void StatusShown(const std::string& text) override;
 };
 
 // One line per row in list order: mark image, hasParts, sender, subject,

@@ -240,7 +240,7 @@ int RunView(CommandContext& context) {
     const std::string password = BarPassword(account, givenPassword);
 
     TerminalPrompt prompt;
-    CliFrame frame(account, std::string(account.LoginId()), password);
+    CliFrame frame(account, password);
     FrameEngine engine(frame, prompt, context.DataFolder());
     engine.SwitchAccount(name);
     ShowPendingMessages();
@@ -321,7 +321,7 @@ int RunList(CommandContext& context) {
     }
 
     TerminalPrompt prompt;
-    CliFrame frame(account, std::string(account.LoginId()), password);
+    CliFrame frame(account, password);
     FrameEngine engine(frame, prompt, context.DataFolder());
     // Selecting the account shows its cached list first.
     engine.SwitchAccount(name);
@@ -405,7 +405,7 @@ int RunCached(CommandContext& context) {
     const AccountInfo& account = NamedAccount(accounts, name, typed);
 
     TerminalPrompt prompt;
-    CliFrame frame(account, std::string(account.LoginId()), std::string());
+    CliFrame frame(account, std::string());
     FrameEngine engine(frame, prompt, context.DataFolder());
     engine.SwitchAccount(name);
     ShowPendingMessages();
@@ -456,7 +456,7 @@ int RunDelete(CommandContext& context) {
     const std::string password = BarPassword(account, givenPassword);
 
     TerminalPrompt prompt;
-    CliFrame frame(account, std::string(account.LoginId()), password);
+    CliFrame frame(account, password);
     FrameEngine engine(frame, prompt, context.DataFolder());
     engine.SwitchAccount(name);
     ShowPendingMessages();
@@ -543,7 +543,7 @@ int RunSave(CommandContext& context) {
     const std::string password = BarPassword(account, givenPassword);
 
     TerminalPrompt prompt;
-    CliFrame frame(account, std::string(account.LoginId()), password);
+    CliFrame frame(account, password);
     FrameEngine engine(frame, prompt, context.DataFolder());
     engine.SwitchAccount(name);
     ShowPendingMessages();

@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "engine/frame_engine.h"
-#include "engine/frame_view.h"
+#include "engine/memory_frame.h"
 #include "mail/memory_list.h"
 #include "platform/prompt.h"
 #include "platform/string_table.h"
@@ -18,37 +18,6 @@ namespace {
 bool Countable(const std::string& uid) {
     return !uid.empty() && uid != "*";
 }
-
-class CheckFrame final : public FrameView {
-public:
-    CheckFrame(const AccountInfo& account, std::string password)
-        : account_(account), password_(std::move(password)) {}
-
-    const AccountInfo* SelectedAccount() override { return &account_; }
-    std::string AccountText() override { return std::string(account_.Name()); }
-    std::string LoginIdText() override { return std::string(account_.LoginId()); }
-    std::string PasswordText() override { return password_; }
-    void SetPaneText(int pane, const std::string& text) override {
-        if (pane == 3 && !text.empty()) {
-            lastStatus = text;
-        }
-    }
-    void ResetProgress() override {}
-    void SetProgressRange(int) override {}
-    void SetProgressPos(int) override {}
-    void SetRunningImages(bool) override {}
-    void SetDocumentTitle(const std::string&) override {}
-    void FocusList() override {}
-    void CloseWindow() override {}
-    MailList& List() override { return rows; }
-
-    MemoryList rows;
-    std::string lastStatus;
-
-private:
-    AccountInfo account_;
-    std::string password_;
-};
 
 // Boxes nobody sees: the first text is kept as the failure, every question
 // gets its safe answer (no certificate is trusted unasked).
@@ -80,7 +49,7 @@ struct AccountCheck::Parts {
           frame(account, std::move(password)),
           engine(frame, prompt, std::move(dataFolder)) {}
     std::string name;
-    CheckFrame frame;
+    MemoryFrame frame;
     QuietPrompt prompt;
     FrameEngine engine;  // last: it goes first, while the frame it writes to is still there
     std::unordered_set<std::string> before;
@@ -108,8 +77,8 @@ void AccountCheck::Start() {
     Parts& p = *parts_;
     p.engine.SwitchAccount(p.name);
     p.prompt.firstText.clear();  // a cache complaint is no reason for a failed listing
-    for (int row = 0; row < p.frame.rows.RowCount(); ++row) {
-        if (const MailEntry* entry = p.frame.rows.RowEntry(row); entry != nullptr && Countable(entry->uid)) {
+    for (int row = 0; row < p.frame.Rows().RowCount(); ++row) {
+        if (const MailEntry* entry = p.frame.Rows().RowEntry(row); entry != nullptr && Countable(entry->uid)) {
             p.before.insert(entry->uid);
         }
     }
@@ -141,18 +110,18 @@ void AccountCheck::Finish() {
     running_ = false;
     CheckResult result;
     result.name = p.name;
-    const std::string& status = p.frame.lastStatus;
+    const std::string& status = p.frame.LastStatus();
     result.ok = status == LoadString(IDS_STATUS_LIST_DONE) || status == LoadString(IDS_STATUS_NO_MESSAGES);
     result.stopped = !result.ok && (cancelled_ || status == LoadString(IDS_STATUS_LIST_PARTIAL) ||
                                     status == LoadString(IDS_STATUS_CANCELLED));
-    result.total = p.frame.rows.RowCount();
+    result.total = p.frame.Rows().RowCount();
     if (result.ok) {
         for (int row = 0; row < result.total; ++row) {
-            const MailEntry* entry = p.frame.rows.RowEntry(row);
+            const MailEntry* entry = p.frame.Rows().RowEntry(row);
             if (entry != nullptr && Countable(entry->uid) && !p.before.contains(entry->uid)) {
                 ++result.newCount;
                 result.newMails.push_back(
-                    {p.frame.rows.Text(row, kColumnFrom), p.frame.rows.Text(row, kColumnSubject)});
+                    {p.frame.Rows().Text(row, kColumnFrom), p.frame.Rows().Text(row, kColumnSubject)});
             }
         }
     } else {
