@@ -457,26 +457,34 @@ bool ReplaceFileWith(const std::string& path, std::string_view bytes, int* error
     return true;
 }
 
+namespace {
+
+MailTextParts TakeHeaderPartFrom(std::string text, std::size_t from) {
+    MailTextParts parts;
+    const std::size_t blank = text.find(kEmptyLine, from);
+    if (blank == npos) {
+        text.erase(0, from);
+        parts.header = std::move(text);
+        return parts;
+    }
+    parts.header.assign(text, from, blank + kEmptyLine.size() - from);
+    parts.bodyFrom = blank + kEmptyLine.size();
+    parts.body = std::move(text);
+    return parts;
+}
+
+}  // namespace
+
 MailTextParts TakeMailTextParts(std::string text) {
     const std::size_t eol = text.find("\r\n");
     if (eol == npos) {
         return {};
     }
-    text.erase(0, eol + 2);
-    return TakeHeaderPart(std::move(text));
+    return TakeHeaderPartFrom(std::move(text), eol + 2);
 }
 
 MailTextParts TakeHeaderPart(std::string text) {
-    MailTextParts parts;
-    const std::size_t blank = text.find(kEmptyLine);
-    if (blank == npos) {
-        parts.header = std::move(text);
-        return parts;
-    }
-    parts.header.assign(text, 0, blank + kEmptyLine.size());
-    text.erase(0, blank + kEmptyLine.size());
-    parts.body = std::move(text);
-    return parts;
+    return TakeHeaderPartFrom(std::move(text), 0);
 }
 
 }  // namespace wp

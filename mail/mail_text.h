@@ -44,6 +44,9 @@ struct MailTextParts {
     std::string header;    // the hidden header control
     std::string body;      // the text control
     bool unicode = false;  // both are UTF-8 (the MIME reading), else CP932
+    // The body's text starts here: a split without a copy leaves what
+    // came before in place rather than moving megabytes.
+    std::size_t bodyFrom = 0;
 };
 
 // What the viewer can show of one stored mail.
@@ -126,9 +129,9 @@ std::string_view SavedMailView(std::string& reply);
 bool ReplaceFileWith(const std::string& path, std::string_view bytes, int* error);
 
 // SplitMailText of a converted mail with the header hidden, without a copy
-// of the body: `text` loses its status line and its header part and becomes
-// the body. The header part followed by the body is what SplitMailText
-// shows with the header.
+// of the body: `text` becomes the body, which starts after its status line
+// and its header part (`bodyFrom`). The header part followed by the body is
+// what SplitMailText shows with the header.
 MailTextParts TakeMailTextParts(std::string text);
 // The same for a text without a status line.
 MailTextParts TakeHeaderPart(std::string text);

@@ -29,14 +29,40 @@ constexpr int kTabColumns = 8;
 constexpr int kLiveRefreshMs = 50;
 // The index holds 32-bit offsets; a mail is far smaller.
 constexpr std::size_t kIndexMax = std::numeric_limits<std::uint32_t>::max() - 1;
+// What is indexed at a time to find the lines a live text keeps.
+constexpr std::size_t kDropStep = 64 * 1024;
 
 bool IsLineEnd(char c) {
     return c == '\n' || c == '\r';
 }
 
-const char* Find(const char* from, const char* to, char c) {
-    return from < to ? static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(to - from)))
-                     : nullptr;
+bool EndsOrTabs(char c) {
+    return c == '\n' || c == '\r' || c == '\t';
+}
+
+// The first line end or tab in [from, to), or `to`. A mail is mostly short
+// lines: one pass eight bytes at a time, where a search per byte value
+// would cost three calls a line.
+const char* FindEndOrTab(const char* from, const char* to) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighs = 0x8080808080808080u;
+    while (to - from >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, from, 8);
+        // A byte below 0x0E marks the word; the three are among them.
+        if (((word - kOnes * 0x0E) & ~word & kHighs) != 0) {
+            for (int i = 0; i < 8; ++i) {
+                if (EndsOrTabs(from[i])) {
+                    return from + i;
+                }
+            }
+        }
+        from += 8;
+    }
+    while (from < to && !EndsOrTabs(*from)) {
+        ++from;
+    }
+    return from;
 }
 
 // A UTF-8 sequence's length at `at`, 1 for a stray or cut byte.
@@ -133,10 +159,19 @@ void CMailTextView::Segment::Reset() {
     bytes.shrink_to_fit();
     starts.assign(1, 0);
     starts.shrink_to_fit();
+    begin = 0;
     indexed = 0;
+    wanted = 0;
     widest = 0;
     open = 0;
     tabs = 0;
+}
+
+void CMailTextView::Segment::Take(std::string text, std::size_t from) {
+    Reset();
+    bytes = std::move(text);
+    begin = indexed = wanted = std::min(from, bytes.size());
+    starts.assign(1, static_cast<std::uint32_t>(std::min(begin, kIndexMax)));
 }
 
 void CMailTextView::Segment::Index(std::size_t to, bool unicode) {
@@ -161,26 +196,30 @@ void CMailTextView::Segment::Index(std::size_t to, bool unicode) {
         }
     };
     while (at < end) {
-        const char* lf = Find(at, end, '\n');
-        const char* cr = Find(at, lf != nullptr ? lf : end, '\r');
-        const char* lineEnd = cr != nullptr ? cr : lf;
-        const char* contentEnd = lineEnd != nullptr ? lineEnd : end;
-        for (const char* tab = Find(at, contentEnd, '\t'); tab != nullptr; tab = Find(tab + 1, contentEnd, '\t')) {
-            ++tabs;
-        }
-        measure(contentEnd, lineEnd != nullptr);
-        if (lineEnd == nullptr) {
+        const char* found = FindEndOrTab(at, end);
+        if (found == end) {
+            measure(end, false);
             break;
         }
-        const char* next = lineEnd + 1;
-        if (*lineEnd == '\r' && next < end && *next == '\n') {
+        if (*found == '\t') {
+            ++tabs;
+            at = found + 1;
+            if (at == end) {
+                measure(end, false);
+            }
+            continue;
+        }
+        measure(found, true);
+        const char* next = found + 1;
+        if (*found == '\r' && next < end && *next == '\n') {
             ++next;
         }
         tabs = 0;
         starts.push_back(static_cast<std::uint32_t>(next - data));
         at = next;
     }
-    indexed = to;
+    indexed = std::max(indexed, to);
+    wanted = std::max(wanted, indexed);
 }
 
 int CMailTextView::Segment::Lines() const {
@@ -215,12 +254,12 @@ CMailTextView::CMailTextView(QWidget* parent) : QAbstractScrollArea(parent) {
 
 CMailTextView::~CMailTextView() = default;
 
-void CMailTextView::SetText(std::string header, std::string body, bool unicode) {
+void CMailTextView::SetText(std::string header, std::string body, bool unicode, std::size_t bodyFrom) {
     header_.Reset();
     body_.Reset();
     unicode_ = unicode;
-    header_.bytes = std::move(header);
-    body_.bytes = std::move(body);
+    header_.Take(std::move(header), 0);
+    body_.Take(std::move(body), bodyFrom);
     header_.Index(header_.bytes.size(), unicode_);
     body_.Index(body_.bytes.size(), unicode_);
     anchor_ = cursor_ = Position();
@@ -248,6 +287,7 @@ void CMailTextView::SetHeaderShown(bool shown) {
 
 std::string CMailTextView::TakeBody() {
     std::string bytes = std::move(body_.bytes);
+    bytes.erase(0, body_.begin);
     body_.Reset();
     UpdateScrollBars();
     viewport()->update();
@@ -267,7 +307,7 @@ void CMailTextView::AppendBody(std::string_view chunk) {
     // Characters are whole from a line's start on: no line end byte is part
     // of a character.
     std::size_t from = text.size();
-    while (from > body_.indexed && !IsLineEnd(text[from - 1])) {
+    while (from > body_.wanted && !IsLineEnd(text[from - 1])) {
         --from;
     }
     std::size_t safe = from;
@@ -279,16 +319,16 @@ void CMailTextView::AppendBody(std::string_view chunk) {
         safe += length;
     }
     // A CR may be the first half of a CR LF.
-    if (safe > body_.indexed && text[safe - 1] == '\r') {
+    if (safe > body_.wanted && text[safe - 1] == '\r') {
         --safe;
     }
+    body_.wanted = std::max(body_.wanted, safe);
     // Lines below the ones in view need no paint, only the scroll bar.
-    const int before = LineCount();
-    body_.Index(safe, unicode_);
-    LiveRefresh(before <= FirstVisibleLine() + VisibleLines());
+    LiveRefresh(IndexedLines() <= FirstVisibleLine() + VisibleLines());
 }
 
 void CMailTextView::FinishAppending() {
+    CatchUp();
     if (body_.indexed < body_.bytes.size()) {
         body_.Index(body_.bytes.size(), unicode_);
         paintPending_ = true;
@@ -315,6 +355,18 @@ void CMailTextView::RefreshNow() {
 void CMailTextView::DropBelowView() {
     const int lines = FirstVisibleLine() + VisibleLines() + 1;
     const int keep = std::max(0, lines - (headerShown_ ? header_.Lines() : 0));
+    // Only as much is indexed as is kept.
+    while (keep >= body_.Lines() && body_.indexed < body_.wanted) {
+        std::size_t to = std::min((body_.indexed / kDropStep + 1) * kDropStep, body_.wanted);
+        if (to < body_.wanted && body_.bytes[to - 1] == '\r') {
+            ++to;  // a CR LF stays one line end
+        }
+        const std::size_t before = body_.indexed;
+        body_.Index(to, unicode_);
+        if (body_.indexed == before) {
+            break;  // past what the index can hold
+        }
+    }
     if (keep >= body_.Lines()) {
         return;
     }
@@ -324,6 +376,7 @@ void CMailTextView::DropBelowView() {
     body_.starts.resize(static_cast<std::size_t>(keep) + 1);
     body_.starts.shrink_to_fit();
     body_.indexed = end;
+    body_.wanted = end;
     body_.tabs = 0;
     body_.open = 0;
     anchor_ = std::min(anchor_, EndPosition());
@@ -333,19 +386,30 @@ void CMailTextView::DropBelowView() {
 }
 
 void CMailTextView::SetHeader(std::string header) {
-    header_.Reset();
-    header_.bytes = std::move(header);
+    header_.Take(std::move(header), 0);
     header_.Index(header_.bytes.size(), unicode_);
     UpdateScrollBars();
     viewport()->update();
 }
 
-int CMailTextView::LineCount() const {
+void CMailTextView::CatchUp() const {
+    if (body_.indexed < body_.wanted) {
+        body_.Index(body_.wanted, unicode_);
+    }
+}
+
+int CMailTextView::IndexedLines() const {
     const long long lines = static_cast<long long>(body_.Lines()) + (headerShown_ ? header_.Lines() : 0);
     return static_cast<int>(std::min<long long>(lines, INT32_MAX));
 }
 
+int CMailTextView::LineCount() const {
+    CatchUp();
+    return IndexedLines();
+}
+
 int CMailTextView::WidthInColumns() const {
+    CatchUp();
     return std::max(body_.Width(), headerShown_ ? header_.Width() : 0);
 }
 
@@ -354,6 +418,7 @@ int CMailTextView::FirstVisibleLine() const {
 }
 
 CMailTextView::Line CMailTextView::LineAt(int line) const {
+    CatchUp();
     const Segment* segment = &body_;
     if (headerShown_) {
         if (line < header_.Lines()) {

@@ -28,20 +28,26 @@ public:
     ~CMailTextView() override;
 
     // The bytes are CP932, or UTF-8 when `unicode`; line ends CR LF, LF or a
-    // lone CR. Both are taken over, never copied.
-    void SetText(std::string header, std::string body, bool unicode);
+    // lone CR. Both are taken over, never copied; the body's text starts at
+    // `bodyFrom` (what comes before is left over from a split).
+    void SetText(std::string header, std::string body, bool unicode, std::size_t bodyFrom = 0);
     void Clear();
     void SetHeaderShown(bool shown);
     bool HeaderShown() const { return headerShown_; }
     bool Unicode() const { return unicode_; }
-    const std::string& HeaderBytes() const { return header_.bytes; }
-    const std::string& BodyBytes() const { return body_.bytes; }
+    std::string_view HeaderBytes() const { return header_.Text(); }
+    std::string_view BodyBytes() const { return body_.Text(); }
+    // The memory the body holds.
+    std::size_t BodyCapacity() const { return body_.bytes.capacity(); }
     // Hands the body's bytes back; the body is empty then.
     std::string TakeBody();
 
     // Text that arrives in chunks (CP932): appended to the body. A chunk may
     // end inside a character or between CR and LF; that rest is held until
-    // the next chunk completes it, or until FinishAppending.
+    // the next chunk completes it, or until FinishAppending. Lines are
+    // indexed when they are looked at (painted, counted for the scroll bars
+    // at their pace, asked for): most of a large live text is replaced
+    // before anyone sees it.
     void ReserveBody(std::size_t bytes);
     void AppendBody(std::string_view chunk);
     void FinishAppending();
@@ -81,15 +87,19 @@ private:
     struct Segment {
         std::string bytes;
         std::vector<std::uint32_t> starts{0};
+        std::size_t begin = 0;    // the text starts here in `bytes`
         std::size_t indexed = 0;  // bytes [indexed, size) are held back
+        std::size_t wanted = 0;   // [indexed, wanted) is whole, to be indexed
         int widest = 0;           // columns of the widest line ended
         int open = 0;             // columns of a line not ended, at most
         int tabs = 0;             // in that line so far
 
         void Reset();
+        void Take(std::string text, std::size_t from);
         void Index(std::size_t to, bool unicode);
         int Lines() const;
         int Width() const { return std::max(widest, open); }
+        std::string_view Text() const { return std::string_view(bytes).substr(begin); }
     };
     // A place in the text: a line shown and a byte offset in it, always at a
     // character's start, never past the line's end.
@@ -103,6 +113,10 @@ private:
         bool ended = false;     // a line end follows
     };
 
+    // Indexes the live text that has come since it was last looked at.
+    void CatchUp() const;
+    // The lines indexed so far, without catching up.
+    int IndexedLines() const;
     Line LineAt(int line) const;
     // Columns from the line's start to byte `offset`.
     int ColumnOf(std::string_view line, std::size_t offset) const;
@@ -126,7 +140,8 @@ private:
     void FontChanged();
 
     Segment header_;
-    Segment body_;
+    // Mutable for the live text's index, made when a line is first asked for.
+    mutable Segment body_;
     bool headerShown_ = false;
     bool unicode_ = false;
     Position anchor_;

@@ -479,7 +479,7 @@ void CMailViewDlg::ShowStoredMail(std::int32_t code) {
 
 void CMailViewDlg::ShowText(MailTextParts parts) {
     text_->SetHeaderShown(headerCheck_->isChecked());
-    text_->SetText(std::move(parts.header), std::move(parts.body), parts.unicode);
+    text_->SetText(std::move(parts.header), std::move(parts.body), parts.unicode, parts.bodyFrom);
     ShowHeaderText();
 }
 

@@ -75,6 +75,42 @@ TEST(MailTextView, TheIndexAndThePlainTextOverLineEndsTabsAndCodes) {
     }
 }
 
+// The index looks at several bytes at a time: a line end or a tab counts
+// wherever it falls in them, other control bytes end nothing, and a body
+// that starts inside its buffer (after a header split off without a copy)
+// reads the same.
+TEST(MailTextView, LineEndsAndTabsCountWhereverTheyFall) {
+    const struct {
+        const char* separator;
+        const char* shownAs;
+        int lines;   // with "x" before and "y\r\nz" after
+        int extra;   // columns the separator adds to the first line
+    } separators[] = {
+        {"\r\n", "\n", 3, 0}, {"\n", "\n", 3, 0}, {"\r", "\n", 3, 0},
+        {"\t", "\t", 2, -1},  // to the next multiple of eight
+        {"\x0c", "\x0c", 2, 1},
+    };
+    ViewRig rig;
+    for (const auto& s : separators) {
+        for (std::size_t before = 0; before < 18; ++before) {
+            SCOPED_TRACE(std::string(s.separator) + " after " + std::to_string(before));
+            const std::string text = std::string(before, 'x') + s.separator + "y\r\nz";
+            const QString shown =
+                QString(static_cast<qsizetype>(before), QLatin1Char('x')) + QString::fromLatin1(s.shownAs) + "y\nz";
+            const int tabbed = static_cast<int>((before / 8 + 1) * 8) + 1;
+            const int widest = s.extra < 0 ? tabbed : s.lines == 3 ? std::max<int>(before, 1) : before + 2;
+            for (const std::size_t from : {std::size_t{0}, std::size_t{11}}) {
+                const std::string skipped = from == 0 ? "" : "-\r\n--------";
+                ASSERT_EQ(skipped.size(), from);
+                rig.view.SetText({}, skipped + text, false, from);
+                EXPECT_EQ(rig.view.toPlainText(), shown) << "from " << from;
+                EXPECT_EQ(rig.view.LineCount(), s.lines) << "from " << from;
+                EXPECT_EQ(rig.view.WidthInColumns(), widest) << "from " << from;
+            }
+        }
+    }
+}
+
 // Chunks end anywhere: inside a double-byte character, between CR and LF.
 // What is shown is always a whole prefix, never a broken character or a
 // line too many.
@@ -256,6 +292,33 @@ TEST(MailTextView, ALineOfMegabytesScrollsToItsEnd) {
     EXPECT_EQ(rig.view.selectedText(), QString::fromUtf8("末尾"));
     QTest::keyClick(&rig.view, Qt::Key_Home);
     EXPECT_EQ(rig.view.horizontalScrollBar()->value(), 0);
+}
+
+// A live text is indexed only as far as someone looks; cutting it to the
+// lines in view indexes just those, and a CR LF astride the pieces it
+// indexes stays one line end.
+TEST(MailTextView, ALiveTextCutToTheLinesInViewKeepsThemWhole) {
+    for (const std::size_t longLine : {std::size_t{65535}, std::size_t{65534}, std::size_t{65536}}) {
+        SCOPED_TRACE(longLine);
+        ViewRig rig;
+        std::string text = std::string(longLine, 'a') + "\r\n";
+        for (int i = 0; i < 2000; ++i) {
+            text += "line " + std::to_string(i) + "\r\n";
+        }
+        rig.view.ReserveBody(text.size());
+        for (std::size_t at = 0; at < text.size(); at += 4096) {
+            rig.view.AppendBody(std::string_view(text).substr(at, 4096));
+        }
+        rig.view.DropBelowView();
+        const int kept = rig.view.LineCount();
+        EXPECT_LT(kept, 200);
+        EXPECT_GT(kept, 2);
+        std::string expected = std::string(longLine, 'a') + "\n";
+        for (int i = 0; i + 1 < kept; ++i) {
+            expected += "line " + std::to_string(i) + "\n";
+        }
+        EXPECT_EQ(rig.view.toPlainText().toStdString(), expected);
+    }
 }
 
 // A mail of megabytes is indexed and painted at once, its last line
