@@ -255,6 +255,7 @@ CMailTextView::CMailTextView(QWidget* parent) : QAbstractScrollArea(parent) {
 CMailTextView::~CMailTextView() = default;
 
 void CMailTextView::SetText(std::string header, std::string body, bool unicode, std::size_t bodyFrom) {
+    const bool wasEmpty = header_.bytes.empty() && body_.Text().empty();
     header_.Reset();
     body_.Reset();
     unicode_ = unicode;
@@ -265,6 +266,9 @@ void CMailTextView::SetText(std::string header, std::string body, bool unicode, 
     anchor_ = cursor_ = Position();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
+    if (wasEmpty && header_.bytes.empty() && body_.Text().empty()) {
+        return;  // cleared again as a receive starts: nothing to redraw
+    }
     UpdateScrollBars();
     viewport()->update();
 }
@@ -381,15 +385,21 @@ void CMailTextView::DropBelowView() {
     body_.open = 0;
     anchor_ = std::min(anchor_, EndPosition());
     cursor_ = std::min(cursor_, EndPosition());
-    UpdateScrollBars();
-    viewport()->update();
+    // What is in view is unchanged: no repaint, which would come between
+    // this and the converted text and only delay it. The scroll bars
+    // follow at their pace, if the converted text has not replaced it all.
+    if (!refreshTimer_->isActive()) {
+        refreshTimer_->start(kLiveRefreshMs);
+    }
 }
 
 void CMailTextView::SetHeader(std::string header) {
     header_.Take(std::move(header), 0);
     header_.Index(header_.bytes.size(), unicode_);
-    UpdateScrollBars();
-    viewport()->update();
+    if (headerShown_) {
+        UpdateScrollBars();
+        viewport()->update();
+    }
 }
 
 void CMailTextView::CatchUp() const {

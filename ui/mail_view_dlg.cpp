@@ -676,10 +676,10 @@ void CMailViewDlg::AddAttachment(const std::string& name) {
 }
 
 void CMailViewDlg::ShowMailText(MailView view) {
-    // The live text goes first, so that its memory serves the new text.
+    // The new text is made already: the live one is simply replaced, in
+    // one step, without an empty control (and its scroll bars) in between.
     liveShown_ = false;
     live_.Clear(headerCheck_->isChecked());
-    text_->Clear();
     const bool source = Command(kSourceCommand)->isChecked();
     // A decoded view may come without the source text: that is read again
     // from the stored mail, which the fetch hands over next.
