@@ -75,6 +75,34 @@ TEST(MailTextView, TheIndexAndThePlainTextOverLineEndsTabsAndCodes) {
     }
 }
 
+// The widest line of UTF-8 sets the horizontal scroll bar: counted as the
+// characters are drawn, kana and kanji two columns, broken bytes one each.
+TEST(MailTextView, TheWidestLineOfUtf8IsCountedAsItIsDrawn) {
+    const struct {
+        const char* name;
+        std::string line;
+        int columns;
+    } cases[] = {
+        {"kana", "\xE3\x81\x82\xE3\x81\x84", 4},
+        {"U+303F is narrow", "\xE3\x80\xBF", 1},
+        {"ASCII runs about kanji", "abcdefgh\xE6\x97\xA5ijklmnopq", 19},
+        {"Latin", "caf\xC3\xA9", 4},
+        {"Hangul and full-width forms", "\xEA\xB0\x80\xEF\xBC\xA1", 4},
+        {"outside the plane", "\xF0\x9F\x8C\xB8x", 3},
+        {"a kanji cut short", "\xE3\x81" "A", 3},
+        {"a stray trail byte", "\x81" "abc", 4},
+        {"a lead at the end", "abcdefgh\xE3", 9},
+        {"a tab", "\xE3\x81\x82\tz", 9},
+    };
+    ViewRig rig;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Shorter lines around it, so that it is the one measured last.
+        rig.view.SetText({}, "a\n" + c.line + "\nb\n", true);
+        EXPECT_EQ(rig.view.WidthInColumns(), c.columns);
+    }
+}
+
 // The index looks at several bytes at a time: a line end or a tab counts
 // wherever it falls in them, other control bytes end nothing, and a body
 // that starts inside its buffer (after a header split off without a copy)
