@@ -29,6 +29,8 @@ constexpr int kTabColumns = 8;
 constexpr int kLiveRefreshMs = 50;
 // The index holds 32-bit offsets; a mail is far smaller.
 constexpr std::size_t kIndexMax = std::numeric_limits<std::uint32_t>::max() - 1;
+// The pace of scrolling while a drag rests past an edge.
+constexpr int kDragScrollMs = 50;
 // What is indexed at a time to find the lines a live text keeps.
 constexpr std::size_t kDropStep = 64 * 1024;
 
@@ -292,6 +294,9 @@ CMailTextView::CMailTextView(QWidget* parent) : QAbstractScrollArea(parent) {
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setSingleShot(true);
     connect(refreshTimer_, &QTimer::timeout, this, [this] { RefreshNow(); });
+    dragTimer_ = new QTimer(this);
+    dragTimer_->setInterval(kDragScrollMs);
+    connect(dragTimer_, &QTimer::timeout, this, [this] { DragScroll(); });
     FontChanged();
 }
 
@@ -749,17 +754,32 @@ void CMailTextView::mouseMoveEvent(QMouseEvent* event) {
     if (!selecting_ || !(event->buttons() & Qt::LeftButton)) {
         return;
     }
-    const QPoint point = event->position().toPoint();
-    // Dragging past an edge scrolls the text.
-    if (point.y() < 0) {
-        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    } else if (point.y() >= viewport()->height()) {
-        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    dragPoint_ = event->position().toPoint();
+    DragScroll();
+}
+
+void CMailTextView::DragScroll() {
+    if (!selecting_) {
+        dragTimer_->stop();
+        return;
     }
-    if (point.x() < 0) {
-        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    } else if (point.x() >= viewport()->width()) {
-        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    const QPoint point = dragPoint_;
+    // Dragging past an edge scrolls the text.
+    bool outside = false;
+    if (point.y() < 0 || point.y() >= viewport()->height()) {
+        verticalScrollBar()->triggerAction(point.y() < 0 ? QAbstractSlider::SliderSingleStepSub
+                                                         : QAbstractSlider::SliderSingleStepAdd);
+        outside = true;
+    }
+    if (point.x() < 0 || point.x() >= viewport()->width()) {
+        horizontalScrollBar()->triggerAction(point.x() < 0 ? QAbstractSlider::SliderSingleStepSub
+                                                           : QAbstractSlider::SliderSingleStepAdd);
+        outside = true;
+    }
+    if (outside && !dragTimer_->isActive()) {
+        dragTimer_->start();
+    } else if (!outside) {
+        dragTimer_->stop();
     }
     SelectTo(PositionAt(point));
 }
@@ -767,6 +787,7 @@ void CMailTextView::mouseMoveEvent(QMouseEvent* event) {
 void CMailTextView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         selecting_ = false;
+        dragTimer_->stop();
         // What the mouse selected is what a middle click pastes elsewhere.
         QClipboard* clipboard = QApplication::clipboard();
         if (hasSelection() && clipboard->supportsSelection()) {
@@ -780,6 +801,88 @@ void CMailTextView::mouseDoubleClickEvent(QMouseEvent* event) {
         return;
     }
     SelectWordAt(PositionAt(event->position().toPoint()));
+}
+
+CMailTextView::Position CMailTextView::CharBefore(Position at) const {
+    if (at.offset == 0) {
+        return at.line == 0 ? at : Position{at.line - 1, LineAt(at.line - 1).text.size()};
+    }
+    // Double-byte characters are found from the line's start.
+    const std::string_view text = LineAt(at.line).text;
+    std::size_t start = 0;
+    for (std::size_t next = 0; next < at.offset;) {
+        start = next;
+        next += std::max<std::size_t>(1, CharLength(text, next));
+    }
+    return {at.line, start};
+}
+
+CMailTextView::Position CMailTextView::CharAfter(Position at) const {
+    const Line line = LineAt(at.line);
+    if (at.offset < line.text.size()) {
+        return {at.line, at.offset + std::max<std::size_t>(1, CharLength(line.text, at.offset))};
+    }
+    return line.ended ? Position{at.line + 1, 0} : at;
+}
+
+bool CMailTextView::ExtendSelection(int key, bool control) {
+    const int lines = LineCount();
+    Position to = cursor_;
+    // Up and down keep the column, as near as the characters allow.
+    auto sameColumn = [&](int line) {
+        const int column = ColumnOf(LineAt(cursor_.line).text, cursor_.offset);
+        return Position{line, OffsetAt(LineAt(line).text, 2 * column)};
+    };
+    switch (key) {
+    case Qt::Key_Left:
+        to = CharBefore(cursor_);
+        break;
+    case Qt::Key_Right:
+        to = CharAfter(cursor_);
+        break;
+    case Qt::Key_Up:
+        to = cursor_.line > 0 ? sameColumn(cursor_.line - 1) : Position();
+        break;
+    case Qt::Key_Down:
+        to = cursor_.line + 1 < lines ? sameColumn(cursor_.line + 1) : EndPosition();
+        break;
+    case Qt::Key_PageUp:
+        to = sameColumn(std::max(0, cursor_.line - VisibleLines()));
+        break;
+    case Qt::Key_PageDown:
+        to = cursor_.line + VisibleLines() < lines ? sameColumn(cursor_.line + VisibleLines()) : EndPosition();
+        break;
+    case Qt::Key_Home:
+        to = control ? Position() : Position{cursor_.line, 0};
+        break;
+    case Qt::Key_End:
+        to = control || cursor_.line >= lines ? EndPosition()
+                                              : Position{cursor_.line, LineAt(cursor_.line).text.size()};
+        break;
+    default:
+        return false;
+    }
+    SelectTo(std::min(to, EndPosition()));
+    ScrollToCursor();
+    return true;
+}
+
+void CMailTextView::ScrollToCursor() {
+    QScrollBar* vertical = verticalScrollBar();
+    const int visible = VisibleLines();
+    if (cursor_.line < vertical->value()) {
+        vertical->setValue(cursor_.line);
+    } else if (cursor_.line >= vertical->value() + visible) {
+        vertical->setValue(cursor_.line - visible + 1);
+    }
+    QScrollBar* horizontal = horizontalScrollBar();
+    const int column = ColumnOf(LineAt(cursor_.line).text, cursor_.offset);
+    const int columns = VisibleColumns();
+    if (column < horizontal->value()) {
+        horizontal->setValue(column);
+    } else if (column >= horizontal->value() + columns) {
+        horizontal->setValue(column - columns + 1);
+    }
 }
 
 void CMailTextView::SelectWordAt(Position at) {
@@ -864,6 +967,10 @@ void CMailTextView::keyPressEvent(QKeyEvent* event) {
     QScrollBar* vertical = verticalScrollBar();
     QScrollBar* horizontal = horizontalScrollBar();
     const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
+    if ((event->modifiers() & Qt::ShiftModifier) != 0 && ExtendSelection(event->key(), control)) {
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Up:
         vertical->triggerAction(QAbstractSlider::SliderSingleStepSub);

@@ -129,6 +129,14 @@ private:
     Position PositionAt(const QPoint& point) const;
     Position EndPosition() const;
     void SelectTo(Position to);
+    // Shift with the arrow keys, Home and End moves the selection's end;
+    // the view follows it.
+    bool ExtendSelection(int key, bool control);
+    Position CharBefore(Position at) const;
+    Position CharAfter(Position at) const;
+    void ScrollToCursor();
+    // A drag held past an edge keeps scrolling while the mouse rests.
+    void DragScroll();
     void SelectWordAt(Position at);
     void UpdateScrollBars();
     // Text arriving faster than a person reads is shown at a steady pace:
@@ -147,6 +155,8 @@ private:
     Position anchor_;
     Position cursor_;
     bool selecting_ = false;
+    QPoint dragPoint_;
+    QTimer* dragTimer_ = nullptr;
     int lineHeight_ = 1;
     int ascent_ = 0;
     int charWidth_ = 1;

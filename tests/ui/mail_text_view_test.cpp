@@ -266,6 +266,78 @@ TEST(MailTextView, TheMouseSelectsAndTheKeysAndTheMenuCopy) {
     EXPECT_EQ(QApplication::clipboard()->text(), rig.view.toPlainText());
 }
 
+// Shift with the arrows, Home, End and the page keys moves the selection's
+// end a character, a line or a page at a time, whole double-byte
+// characters only, the view following it.
+TEST(MailTextView, ShiftAndTheKeysExtendTheSelection) {
+    const struct {
+        const char* name;
+        int column, row;  // the click that sets both ends
+        std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys;
+        const char* selected;  // UTF-8
+    } cases[] = {
+        {"right over a kanji", 0, 0, {{Qt::Key_Right, {}}, {Qt::Key_Right, {}}, {Qt::Key_Right, {}}}, "ab "},
+        {"right takes a kanji whole", 3, 0, {{Qt::Key_Right, {}}, {Qt::Key_Right, {}}}, "日本"},
+        {"left takes a kanji whole", 9, 0, {{Qt::Key_Left, {}}}, "語"},
+        {"right passes the line end", 11, 0, {{Qt::Key_Right, {}}, {Qt::Key_Right, {}}}, "d\n"},
+        {"left passes the line end", 0, 1, {{Qt::Key_Left, {}}}, "\n"},
+        {"down keeps the column", 2, 0, {{Qt::Key_Down, {}}}, " 日本語 cd\nse"},
+        {"up to a kanji's edge", 6, 1, {{Qt::Key_Up, {}}}, "語 cd\nsecond"},
+        {"home and end", 4, 1, {{Qt::Key_Home, {}}}, "seco"},
+        {"end", 4, 1, {{Qt::Key_End, {}}}, "nd line"},
+        {"control end to the end", 0, 2, {{Qt::Key_End, Qt::ControlModifier}}, "\tafter tab\n"},
+        {"control home to the start", 1, 1, {{Qt::Key_Home, Qt::ControlModifier}}, "ab 日本語 cd\ns"},
+        {"down past the last line", 0, 2, {{Qt::Key_Down, {}}, {Qt::Key_Down, {}}}, "\tafter tab\n"},
+    };
+    ViewRig rig;
+    rig.view.SetText({}, Sjis("ab 日本語 cd") + "\r\nsecond line\r\n\tafter tab\r\n", false);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTest::mouseClick(rig.Port(), Qt::LeftButton, {}, rig.Edge(c.column, c.row));
+        for (const auto& [key, modifiers] : c.keys) {
+            QTest::keyClick(&rig.view, key, modifiers | Qt::ShiftModifier);
+        }
+        EXPECT_EQ(rig.view.selectedText(), QString::fromUtf8(c.selected));
+    }
+
+    // Far down a long text the view follows the selection's end.
+    std::string body;
+    for (int i = 0; i < 300; ++i) {
+        body += "line " + std::to_string(i) + "\r\n";
+    }
+    rig.view.SetText({}, std::move(body), false);
+    QTest::mouseClick(rig.Port(), Qt::LeftButton, {}, rig.Edge(0, 0));
+    for (int i = 0; i < 100; ++i) {
+        QTest::keyClick(&rig.view, Qt::Key_Down, Qt::ShiftModifier);
+    }
+    EXPECT_GT(rig.view.FirstVisibleLine(), 100 - rig.view.verticalScrollBar()->pageStep());
+    EXPECT_LE(rig.view.FirstVisibleLine(), 100);
+    EXPECT_TRUE(rig.view.selectedText().endsWith(QStringLiteral("line 99\n")));
+    QTest::keyClick(&rig.view, Qt::Key_Home, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(rig.view.FirstVisibleLine(), 0);
+    EXPECT_FALSE(rig.view.hasSelection());
+}
+
+// A drag held below the text keeps scrolling and selecting while the mouse
+// rests there.
+TEST(MailTextView, ADragHeldPastTheEdgeKeepsScrolling) {
+    ViewRig rig;
+    std::string body;
+    for (int i = 0; i < 300; ++i) {
+        body += "line " + std::to_string(i) + "\r\n";
+    }
+    rig.view.SetText({}, std::move(body), false);
+    QTest::mousePress(rig.Port(), Qt::LeftButton, {}, rig.Edge(0, 0));
+    QTest::mouseMove(rig.Port(), QPoint(10, rig.Port()->height() + 5));
+    const int page = rig.view.verticalScrollBar()->pageStep();
+    EXPECT_TRUE(test::PumpUntil([&] { return rig.view.FirstVisibleLine() >= 5; }))
+        << rig.view.FirstVisibleLine();
+    QTest::mouseRelease(rig.Port(), Qt::LeftButton, {}, QPoint(10, rig.Port()->height() + 5));
+    const int first = rig.view.FirstVisibleLine();
+    EXPECT_TRUE(rig.view.selectedText().startsWith(QStringLiteral("line 0\n")));
+    EXPECT_GE(rig.view.selectedText().count(QLatin1Char('\n')), first + page - 1);
+}
+
 TEST(MailTextView, KeysAndTheWheelScrollByWholeLines) {
     ViewRig rig;
     std::string body;
