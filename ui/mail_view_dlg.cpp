@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -564,6 +565,15 @@ void CMailViewDlg::ResetProgress() {
 void CMailViewDlg::BeginReceive() {
     ClearAttachments();
     ClearMailText();
+    // The fetch waits for this call; the last mail's file, megabytes for
+    // the system to free, goes a moment later, or with this window.
+    struct Dropped {
+        StoredMail mail;
+        ~Dropped() { mail.Remove(); }
+    };
+    auto dropped = std::make_shared<Dropped>();
+    dropped->mail = std::exchange(mailFile_, StoredMail());
+    QTimer::singleShot(0, this, [dropped] { dropped->mail.Remove(); });
     SetMailFile(StoredMail());
     previous_->setEnabled(false);
     next_->setEnabled(false);

@@ -489,6 +489,36 @@ TEST(MailViewDlg, ClosingWritesTheSettingsRemovesTheStoredMailAndTellsTheFrame) 
     }
 }
 
+// The next mail's receive starts without waiting for the last one's file
+// to go, but it goes: a moment later, or with the window if that is sooner.
+TEST(MailViewDlg, TheLastMailsFileGoesWhenTheNextReceiveStarts) {
+    for (const bool closeAtOnce : {false, true}) {
+        SCOPED_TRACE(closeAtOnce ? "the window closed at once" : "left open");
+        ViewerRig rig;
+        rig.Show(kSimple);
+        const std::string stored = rig.dialog->MailFile().Path();
+        ASSERT_TRUE(std::filesystem::exists(stored));
+        rig.dialog->BeginReceive();
+        EXPECT_TRUE(rig.dialog->MailFile().Empty());
+        EXPECT_FALSE(rig.dialog->Command(CMailViewDlg::kSaveCommand)->isEnabled());
+        if (closeAtOnce) {
+            delete rig.dialog.data();
+            EXPECT_FALSE(std::filesystem::exists(stored));
+        } else {
+            EXPECT_TRUE(test::PumpUntil([&] { return !std::filesystem::exists(stored); }));
+        }
+    }
+    // A file the next mail was stored under meanwhile is that mail's.
+    ViewerRig rig;
+    rig.Show(kSimple);
+    rig.dialog->BeginReceive();
+    std::optional<StoredMail> next = StoredMail::Write(rig.folder.Sub("acc.eml"), kSimple);
+    ASSERT_TRUE(next);
+    rig.dialog->SetMailFile(*next);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(std::filesystem::exists(next->Path()));
+}
+
 // A large mail is in the text control at once, all of it: select all takes
 // it in, and so does the live text while it arrives, taken over by the
 // finished mail without a copy of its text.
