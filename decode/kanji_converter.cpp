@@ -161,31 +161,55 @@ constexpr std::array<SjisBytes, 94 * 94> kSjisOfCell = [] {
     return table;
 }();
 
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHigh = kOnes * 0x80;
+
+// Eight bytes with the first in the low bits, whatever the machine's order.
+inline std::uint64_t LoadWord(const Byte* s) {
+    std::uint64_t word;
+    std::memcpy(&word, s, 8);
+    if constexpr (std::endian::native == std::endian::big) {
+        word = 0;
+        for (int i = 7; i >= 0; --i) {
+            word = word << 8 | s[i];
+        }
+    }
+    return word;
+}
+
+// How many bytes come before the first one whose top bit is set in flags
+// (8 for none). Carries from a flagged byte only reach the bytes after it, so
+// the first flag is exact even where later ones are not.
+inline int BytesBeforeFlag(std::uint64_t flags) {
+    return std::countr_zero(flags) / 8;
+}
+
 // Whole pairs of JIS X 0208 (bytes from base + 0x21 to base + 0x7E) to
 // Shift_JIS, while there is room; stops before anything else. Only for the
-// moments when nothing is held, where a pair has no other reading.
+// moments when nothing is held, where a pair has no other reading. Eight
+// source bytes at a time: the end of a run costs one branch, not one per
+// pair. Output past the last whole pair is scratch within the chunk.
 template <unsigned Base>
 inline void PairRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit) {
     const std::ptrdiff_t pairs = std::min(end - s, limit - p + 1) / 2;
     const Byte* const stop = s + 2 * std::max(pairs, std::ptrdiff_t{0});
-    // Four pairs at a time while all eight bytes are in range: one branch
-    // for four characters.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHigh = kOnes * 0x80;
     while (stop - s >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, s, 8);
-        word -= kOnes * Base;  // the lowest byte below base then has its top bit set
-        const bool highClear = ((word | (word + kOnes)) & kHigh) == 0;      // each byte <= 0x7E
-        const bool fromBang = ((word + kOnes * (0x80 - 0x21)) & kHigh) == kHigh;  // each byte >= 0x21
-        if (!highClear || !fromBang) {
-            break;
-        }
+        // A byte below base borrows, which sets its own top bit.
+        const std::uint64_t word = LoadWord(s) - kOnes * Base;
+        const std::uint64_t outside = (word | (word + kOnes) | ~(word + kOnes * (0x80 - 0x21))) & kHigh;
+        const int good = BytesBeforeFlag(outside) & ~1;
         for (int i = 0; i < 8; i += 2) {
-            std::memcpy(p + i, kSjisOfCell[(s[i] - (Base + 0x21u)) * 94 + (s[i + 1] - (Base + 0x21u))].data(), 2);
+            // A pair beyond the good ones reads cell 0 and is not kept.
+            const unsigned hi = s[i] - (Base + 0x21u);
+            const unsigned lo = s[i + 1] - (Base + 0x21u);
+            const unsigned cell = i < good ? hi * 94 + lo : 0;
+            std::memcpy(p + i, kSjisOfCell[cell].data(), 2);
         }
-        s += 8;
-        p += 8;
+        s += good;
+        p += good;
+        if (good < 8) {
+            return;
+        }
     }
     while (s < stop) {
         const unsigned hi = s[0] - (Base + 0x21u);
@@ -199,31 +223,19 @@ inline void PairRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit
     }
 }
 
-// Roman bytes up to the next ESC pass as they are, a word at a time while
-// there are eight on both sides: a line's few words cost no call. Nothing is
-// written past the last byte copied.
+// Roman bytes up to the next ESC pass as they are, eight at a time while
+// there are eight on both sides: a line's few words cost no call. Output past
+// the ESC is scratch within the chunk.
 inline void RomanRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
     while (end - s >= 8 && limit - p >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, s, 8);
-        const std::uint64_t x = word ^ (kOnes * kEsc);
-        const std::uint64_t escs = (x - kOnes) & ~x & (kOnes * 0x80);  // exact up to the first ESC
-        if (escs != 0) {
-            if constexpr (std::endian::native == std::endian::little) {
-                const int n = std::countr_zero(escs) / 8;
-                for (int i = 0; i < n; ++i) {
-                    p[i] = s[i];
-                }
-                s += n;
-                p += n;
-                return;
-            }
-            break;
+        const std::uint64_t x = LoadWord(s) ^ (kOnes * kEsc);
+        const int n = BytesBeforeFlag((x - kOnes) & ~x & kHigh);
+        std::memcpy(p, s, 8);
+        s += n;
+        p += n;
+        if (n < 8) {
+            return;
         }
-        std::memcpy(p, &word, 8);
-        s += 8;
-        p += 8;
     }
     while (s < end && p < limit && *s != kEsc) {
         *p++ = *s++;
