@@ -285,14 +285,14 @@ inline void AsciiRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limi
                                    static_cast<std::size_t>(std::max(limit - p, std::ptrdiff_t{0})));
     const Byte* const stop = s + n;
     while (stop - s >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, s, 8);
-        if (word & 0x8080808080808080ULL) {
-            break;
+        // As a roman run: the bytes past the first 8-bit one are scratch.
+        const int k = BytesBeforeFlag(LoadWord(s) & kHigh);
+        std::memcpy(p, s, 8);
+        s += k;
+        p += k;
+        if (k < 8) {
+            return;
         }
-        std::memcpy(p, &word, 8);
-        s += 8;
-        p += 8;
     }
     while (s < stop && *s < 0x80) {
         *p++ = *s++;

@@ -1,4 +1,4 @@
-// The JIS reading's fast paths against the plain byte-by-byte routine they
+// The JIS and EUC-JP readings' fast paths against the plain routines they
 // replace: a mail must read the same to the byte however the text is cut into
 // pieces and however small the output chunks are.
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "decode/kanji_stream.h"
-#include "tests/decode/jis_reference.h"
+#include "tests/decode/kanji_reference.h"
 #include "tests/decode/kanji_test_support.h"
 
 using namespace wp;
@@ -19,6 +19,13 @@ using namespace wp::kanji_test;
 namespace {
 
 using Routine = int (*)(KanjiConvState&);
+
+struct Routines {
+    Routine reference;
+    Routine actual;
+};
+const Routines kJis{&ReferenceJisToSjis, &CKanjiConverter::JisToSjis};
+const Routines kEuc{&ReferenceEucToSjis, &CKanjiConverter::EucToSjis};
 
 // Runs routine over text cut at the given offsets (ascending), each call
 // writing into a buffer of exactly dstChunk bytes so that the sanitizer sees
@@ -83,9 +90,10 @@ std::string Printable(std::string_view text) {
 }
 
 // Both routines, cut and chunked the same way, must agree.
-void ExpectSame(std::string_view text, const std::vector<std::size_t>& cuts, std::size_t dstChunk, bool widen) {
-    const std::string expected = Drive(&ReferenceJisToSjis, text, cuts, dstChunk, widen);
-    const std::string actual = Drive(&CKanjiConverter::JisToSjis, text, cuts, dstChunk, widen);
+void ExpectSame(const Routines& routines, std::string_view text, const std::vector<std::size_t>& cuts,
+                std::size_t dstChunk, bool widen) {
+    const std::string expected = Drive(routines.reference, text, cuts, dstChunk, widen);
+    const std::string actual = Drive(routines.actual, text, cuts, dstChunk, widen);
     if (actual != expected) {
         std::string where;
         for (const std::size_t cut : cuts) {
@@ -101,17 +109,17 @@ const std::size_t kChunks[] = {kKanjiMinChunk, kKanjiMinChunk + 1, kKanjiMinChun
 
 // Whole with every chunk size, cut at every offset, cut at every pair of
 // offsets (short texts), and one byte at a time.
-void ExpectSameEveryWay(std::string_view text) {
+void ExpectSameEveryWay(const Routines& routines, std::string_view text) {
     for (const bool widen : {true, false}) {
         for (const std::size_t chunk : kChunks) {
-            ExpectSame(text, {}, chunk, widen);
+            ExpectSame(routines, text, {}, chunk, widen);
         }
         for (std::size_t cut = 0; cut <= text.size(); ++cut) {
-            ExpectSame(text, {cut}, kKanjiMinChunk, widen);
-            ExpectSame(text, {cut}, 4096, widen);
+            ExpectSame(routines, text, {cut}, kKanjiMinChunk, widen);
+            ExpectSame(routines, text, {cut}, 4096, widen);
             if (text.size() <= 40) {
                 for (std::size_t second = cut; second <= text.size(); ++second) {
-                    ExpectSame(text, {cut, second}, 11, widen);
+                    ExpectSame(routines, text, {cut, second}, 11, widen);
                 }
             }
         }
@@ -119,8 +127,8 @@ void ExpectSameEveryWay(std::string_view text) {
         for (std::size_t at = 1; at < text.size(); ++at) {
             bytes.push_back(at);
         }
-        ExpectSame(text, bytes, kKanjiMinChunk, widen);
-        ExpectSame(text, bytes, 64, widen);
+        ExpectSame(routines, text, bytes, kKanjiMinChunk, widen);
+        ExpectSame(routines, text, bytes, 64, widen);
     }
 }
 
@@ -129,7 +137,7 @@ struct Case {
     std::string text;
 };
 
-std::vector<Case> HostileCases() {
+std::vector<Case> HostileJisCases() {
     std::vector<Case> cases = {
         {"empty", ""},
         {"roman only", "plain roman text of a line\r\n"},
@@ -188,9 +196,9 @@ std::vector<Case> HostileCases() {
 }
 
 TEST(KanjiJisSame, HostileAndTypicalTextsReadAsBefore) {
-    for (const Case& c : HostileCases()) {
+    for (const Case& c : HostileJisCases()) {
         SCOPED_TRACE(c.name);
-        ExpectSameEveryWay(c.text);
+        ExpectSameEveryWay(kJis, c.text);
     }
 }
 
@@ -205,10 +213,10 @@ TEST(KanjiJisSame, RealMailsReadAsBefore) {
         }
         ++converted;
         for (const std::size_t chunk : kChunks) {
-            ExpectSame(*jis, {}, chunk, true);
+            ExpectSame(kJis, *jis, {}, chunk, true);
         }
         for (std::size_t cut = 0; cut <= jis->size(); ++cut) {
-            ExpectSame(*jis, {cut}, kKanjiMinChunk, true);
+            ExpectSame(kJis, *jis, {cut}, kKanjiMinChunk, true);
         }
     }
     EXPECT_GT(converted, 0);
@@ -254,12 +262,12 @@ TEST(KanjiJisSame, RandomTextsReadAsBefore) {
             }
         }
         const bool widen = rng() % 4 != 0;
-        ExpectSame(text, {}, kChunks[rng() % std::size(kChunks)], widen);
+        ExpectSame(kJis, text, {}, kChunks[rng() % std::size(kChunks)], widen);
         std::vector<std::size_t> cuts;
         for (std::size_t at = 0; at < text.size(); at += 1 + rng() % 7) {
             cuts.push_back(at);
         }
-        ExpectSame(text, cuts, kChunks[rng() % std::size(kChunks)], widen);
+        ExpectSame(kJis, text, cuts, kChunks[rng() % std::size(kChunks)], widen);
         if (HasFailure()) {
             return;
         }
@@ -269,7 +277,7 @@ TEST(KanjiJisSame, RandomTextsReadAsBefore) {
 // What the rest of the program calls: the whole conversion, its chunked form
 // and the stream converter all read the text as the reference does.
 TEST(KanjiJisSame, ConvertersAgreeWithTheReference) {
-    for (const Case& c : HostileCases()) {
+    for (const Case& c : HostileJisCases()) {
         SCOPED_TRACE(c.name);
         const std::string expected = Drive(&ReferenceJisToSjis, c.text, {}, 4096, true);
         EXPECT_EQ(Conv(c.text, KANJI_JIS, KANJI_SJIS), expected);
@@ -287,6 +295,92 @@ TEST(KanjiJisSame, ConvertersAgreeWithTheReference) {
             }
             stream.Finish(out);
             EXPECT_EQ(out, pieced) << "pieces of " << piece;
+        }
+    }
+}
+
+std::vector<Case> HostileEucCases() {
+    std::vector<Case> cases = {
+        {"empty", ""},
+        {"roman only", "plain roman text of a line\r\n"},
+        {"typical line", Lit("\xa4\xb3\xa4\xf3\xa4\xcb\xa4\xc1\xa4\xcf line 12\r\n")},
+        {"katakana with marks", Lit("\x8e\xb6\x8e\xde\x8e\xca\x8e\xdf\x8e\xb1\x8e\xde")},
+        {"katakana at the end", Lit("a\x8e\xb6")},
+        {"katakana before a pair", Lit("\x8e\xb6\xa4\xa2\x8e\xca")},
+        {"SS2 before no katakana", Lit("\x8e\xa1\x8e" "a\x8e\xe0")},
+        {"SS2 at the end", Lit("ab\x8e")},
+        {"lone lead at the end", Lit("ab\xa4")},
+        {"lead before a 7-bit byte", Lit("\xa4" "a\xa4\r\n")},
+        {"three-byte set", Lit("\x8f\xa2\xaf\xa4\xa2")},
+        {"pairs out of range", Lit("\xa4\xff\xff\xff\x80\x80\xa0\xa1\xfe\xfe")},
+        {"zero bytes", Lit("\0\xa4\xa2\0\xa4")},
+        {"ESC passes", Lit("\x1b$B\xa4\xa2\x1b(B")},
+    };
+    const std::string pairs = "\xa4\xb3\xa4\xf3\xa4\xcb\xa4\xc1\xa4\xcf\xc2\xe7\xa4\xad\xa4\xca\xa5\xe1";
+    for (const char stray : {' ', '\r', '\x7f', '\x80', '\xa0', '\xff', '\x8e', '\xa1', '\xfe'}) {
+        for (std::size_t at = 0; at <= pairs.size(); ++at) {
+            std::string text = pairs;
+            text.insert(at, 1, stray);
+            cases.push_back({"stray byte among pairs", text});
+        }
+    }
+    const std::string roman = "abcdefghijklmnopqrstu";
+    for (std::size_t at = 0; at <= roman.size(); ++at) {
+        std::string text = roman;
+        text.insert(at, "\xa4\xa2");
+        cases.push_back({"pair inside roman", text});
+    }
+    return cases;
+}
+
+TEST(KanjiEucSame, HostileAndTypicalTextsReadAsBefore) {
+    for (const Case& c : HostileEucCases()) {
+        SCOPED_TRACE(c.name);
+        ExpectSameEveryWay(kEuc, c.text);
+    }
+}
+
+TEST(KanjiEucSame, RandomTextsReadAsBefore) {
+    std::mt19937 rng(20261209);
+    const std::vector<std::string> pieces = {
+        Lit("\x8e"), Lit("\x8f"), Lit("\x8e\xb6"), Lit("\x8e\xca"), Lit("\x8e\xde"), Lit("\x8e\xdf"),
+        Lit("\r\n"), Lit("\n"), Lit(" "), Lit("\0"), Lit("\x7f"), Lit("\x1b$B"), Lit("\xa4\xa2"),
+    };
+    auto randomByte = [&](unsigned from, unsigned to) {
+        return static_cast<char>(from + rng() % (to - from + 1));
+    };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const int count = static_cast<int>(rng() % 40);
+        for (int i = 0; i < count; ++i) {
+            switch (rng() % 5) {
+                case 0:
+                    text += pieces[rng() % pieces.size()];
+                    break;
+                case 1:
+                case 2:
+                    for (int n = static_cast<int>(rng() % 8); n > 0; --n) {
+                        text.push_back(randomByte(0xA1, 0xFE));
+                        text.push_back(randomByte(0xA1, 0xFE));
+                    }
+                    break;
+                case 3:
+                    text.append("the quick brown fox jumps", rng() % 26);
+                    break;
+                default:
+                    text.push_back(randomByte(0x80, 0xFF));
+                    break;
+            }
+        }
+        const bool widen = rng() % 4 != 0;
+        ExpectSame(kEuc, text, {}, kChunks[rng() % std::size(kChunks)], widen);
+        std::vector<std::size_t> cuts;
+        for (std::size_t at = 0; at < text.size(); at += 1 + rng() % 7) {
+            cuts.push_back(at);
+        }
+        ExpectSame(kEuc, text, cuts, kChunks[rng() % std::size(kChunks)], widen);
+        if (HasFailure()) {
+            return;
         }
     }
 }

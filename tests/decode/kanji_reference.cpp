@@ -1,4 +1,4 @@
-#include "tests/decode/jis_reference.h"
+#include "tests/decode/kanji_reference.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +15,7 @@ using Byte = unsigned char;
 constexpr Byte kEsc = 0x1B;
 constexpr int kNoKana = -1;
 constexpr std::size_t kPerByteFromJis = 4;
+constexpr std::size_t kPerByteFromEuc = 4;
 
 struct Cursor {
     Byte* p;
@@ -66,16 +67,39 @@ Byte* ChunkLimit(const KanjiConvState& st, std::size_t need) {
     return st.dstSize >= need ? st.dst + (st.dstSize - need + 1) : st.dst;
 }
 
+template <unsigned Base = 0>
 void PairRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit) {
     while (end - s >= 2 && p < limit) {
-        if (s[0] < 0x21 || s[0] > 0x7E || s[1] < 0x21 || s[1] > 0x7E) {
+        const unsigned hi = s[0] - Base;
+        const unsigned lo = s[1] - Base;
+        if (hi < 0x21 || hi > 0x7E || lo < 0x21 || lo > 0x7E) {
             break;
         }
-        const unsigned code = JisToSjisCode(static_cast<std::uint16_t>(s[0] << 8 | s[1]));
+        const unsigned code = JisToSjisCode(static_cast<std::uint16_t>(hi << 8 | lo));
         p[0] = static_cast<Byte>(code >> 8);
         p[1] = static_cast<Byte>(code);
         p += 2;
         s += 2;
+    }
+}
+
+// 7-bit bytes pass as they are, one byte of room each.
+void AsciiRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit) {
+    const std::size_t n = std::min(static_cast<std::size_t>(end - s),
+                                   static_cast<std::size_t>(std::max(limit - p, std::ptrdiff_t{0})));
+    const Byte* const stop = s + n;
+    while (stop - s >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, s, 8);
+        if (word & 0x8080808080808080ULL) {
+            break;
+        }
+        std::memcpy(p, &word, 8);
+        s += 8;
+        p += 8;
+    }
+    while (s < stop && *s < 0x80) {
+        *p++ = *s++;
     }
 }
 
@@ -289,6 +313,61 @@ int ReferenceJisToSjis(KanjiConvState& st) {
     st.escCount = esc;
     st.escBytes[0] = esc != 0 ? kEsc : 0;
     st.escBytes[1] = esc == 2 ? intermediate : 0;
+    SaveCursor(st, c);
+    return result;
+}
+
+int ReferenceEucToSjis(KanjiConvState& st) {
+    st.flushKana = &FlushKanaRoutine;
+    const Byte* s = st.src;
+    const Byte* const end = s + st.srcLeft;
+    Byte* const limit = ChunkLimit(st, kPerByteFromEuc);
+    Cursor c{st.dst, st.jisMode, st.pendingKana, st.widenKana != 0};
+    Byte lead = st.pendingLead;
+    int result = 0;
+    while (s < end) {
+        if (c.p >= limit) {
+            result = 1;
+            break;
+        }
+        if (lead == 0 && c.pendingKana == 0) {
+            const Byte* const before = s;
+            AsciiRun(s, end, c.p, limit);
+            PairRun<0x80>(s, end, c.p, limit);
+            if (s != before) {
+                continue;
+            }
+        }
+        const Byte b = *s++;
+        if (b < 0x80) {
+            FlushHeld(c);
+            if (lead != 0) {
+                *c.p++ = lead;
+                lead = 0;
+            }
+            *c.p++ = b;
+        } else if (lead == 0) {
+            lead = b;  // a held katakana waits: the next pair may be its sound mark
+        } else if (lead == 0x8E && b >= 0xA0 && b <= 0xDF) {
+            Kana(c, b);
+            lead = 0;
+        } else {
+            // Also SS2 before a byte that is no katakana: an invalid pair.
+            FlushHeld(c);
+            const unsigned sjis = JisToSjisCode(static_cast<std::uint16_t>((lead & 0x7F) << 8 | (b & 0x7F)));
+            if (sjis != 0) {
+                Put2(c, sjis);
+            } else {
+                c.p[0] = lead;
+                c.p[1] = b;
+                c.p += 2;
+            }
+            lead = 0;
+        }
+    }
+    st.src = s;
+    st.srcLeft = end - s;
+    st.pendingLead = lead;
     SaveCursor(st, c);
     return result;
 }
