@@ -166,10 +166,10 @@ constexpr std::uint64_t kHigh = kOnes * 0x80;
 
 // Eight bytes with the first in the low bits, whatever the machine's order.
 inline std::uint64_t LoadWord(const Byte* s) {
-    std::uint64_t word;
-    std::memcpy(&word, s, 8);
-    if constexpr (std::endian::native == std::endian::big) {
-        word = 0;
+    std::uint64_t word = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, s, 8);
+    } else {
         for (int i = 7; i >= 0; --i) {
             word = word << 8 | s[i];
         }
