@@ -187,8 +187,8 @@ inline int BytesBeforeFlag(std::uint64_t flags) {
 // Whole pairs of JIS X 0208 (bytes from base + 0x21 to base + 0x7E) to
 // Shift_JIS, while there is room; stops before anything else. Only for the
 // moments when nothing is held, where a pair has no other reading. Eight
-// source bytes at a time: the end of a run costs one branch, not one per
-// pair. Output past the last whole pair is scratch within the chunk.
+// source bytes are checked at a time: the end of a run costs one branch, not
+// one per pair.
 template <unsigned Base>
 inline void PairRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit) {
     const std::ptrdiff_t pairs = std::min(end - s, limit - p + 1) / 2;
@@ -198,12 +198,8 @@ inline void PairRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit
         const std::uint64_t word = LoadWord(s) - kOnes * Base;
         const std::uint64_t outside = (word | (word + kOnes) | ~(word + kOnes * (0x80 - 0x21))) & kHigh;
         const int good = BytesBeforeFlag(outside) & ~1;
-        for (int i = 0; i < 8; i += 2) {
-            // A pair beyond the good ones reads cell 0 and is not kept.
-            const unsigned hi = s[i] - (Base + 0x21u);
-            const unsigned lo = s[i + 1] - (Base + 0x21u);
-            const unsigned cell = i < good ? hi * 94 + lo : 0;
-            std::memcpy(p + i, kSjisOfCell[cell].data(), 2);
+        for (int i = 0; i < good; i += 2) {
+            std::memcpy(p + i, kSjisOfCell[(s[i] - (Base + 0x21u)) * 94 + (s[i + 1] - (Base + 0x21u))].data(), 2);
         }
         s += good;
         p += good;
