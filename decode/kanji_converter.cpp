@@ -1,6 +1,7 @@
 #include "decode/kanji_converter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -145,34 +146,132 @@ inline Byte* ChunkLimit(const KanjiConvState& st, std::size_t need) {
     return st.dstSize >= need ? st.dst + (st.dstSize - need + 1) : st.dst;
 }
 
-// Shift_JIS codes of all JIS X 0208 cells, from the arithmetic: a run of
-// kanji then costs one load per character instead of unpredictable branches.
-constexpr std::array<std::uint16_t, 94 * 94> kSjisOfCell = [] {
-    std::array<std::uint16_t, 94 * 94> table{};
+// Shift_JIS bytes of all JIS X 0208 cells, from the arithmetic, in the order
+// they are written: a run of kanji then costs one load and one store per
+// character instead of unpredictable branches.
+using SjisBytes = std::array<Byte, 2>;
+constexpr std::array<SjisBytes, 94 * 94> kSjisOfCell = [] {
+    std::array<SjisBytes, 94 * 94> table{};
     for (unsigned hi = 0; hi < 94; ++hi) {
         for (unsigned lo = 0; lo < 94; ++lo) {
-            table[hi * 94 + lo] = JisToSjisCode(static_cast<std::uint16_t>((hi + 0x21) << 8 | (lo + 0x21)));
+            const unsigned code = JisToSjisCode(static_cast<std::uint16_t>((hi + 0x21) << 8 | (lo + 0x21)));
+            table[hi * 94 + lo] = {static_cast<Byte>(code >> 8), static_cast<Byte>(code)};
         }
     }
     return table;
 }();
 
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHigh = kOnes * 0x80;
+
+// Eight bytes with the first in the low bits, whatever the machine's order.
+inline std::uint64_t LoadWord(const Byte* s) {
+    std::uint64_t word = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&word, s, 8);
+    } else {
+        for (int i = 7; i >= 0; --i) {
+            word = word << 8 | s[i];
+        }
+    }
+    return word;
+}
+
+// How many bytes come before the first one whose top bit is set in flags
+// (8 for none). Carries from a flagged byte only reach the bytes after it, so
+// the first flag is exact even where later ones are not.
+inline int BytesBeforeFlag(std::uint64_t flags) {
+    return std::countr_zero(flags) / 8;
+}
+
 // Whole pairs of JIS X 0208 (bytes from base + 0x21 to base + 0x7E) to
 // Shift_JIS, while there is room; stops before anything else. Only for the
-// moments when nothing is held, where a pair has no other reading.
+// moments when nothing is held, where a pair has no other reading. Eight
+// source bytes are checked at a time: the end of a run costs one branch, not
+// one per pair.
 template <unsigned Base>
 inline void PairRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit) {
-    while (end - s >= 2 && p < limit) {
+    const std::ptrdiff_t pairs = std::min(end - s, limit - p + 1) / 2;
+    const Byte* const stop = s + 2 * std::max(pairs, std::ptrdiff_t{0});
+    while (stop - s >= 8) {
+        // A byte below base borrows, which sets its own top bit.
+        const std::uint64_t word = LoadWord(s) - kOnes * Base;
+        const std::uint64_t outside = (word | (word + kOnes) | ~(word + kOnes * (0x80 - 0x21))) & kHigh;
+        const int good = BytesBeforeFlag(outside) & ~1;
+        for (int i = 0; i < good; i += 2) {
+            std::memcpy(p + i, kSjisOfCell[(s[i] - (Base + 0x21u)) * 94 + (s[i + 1] - (Base + 0x21u))].data(), 2);
+        }
+        s += good;
+        p += good;
+        if (good < 8) {
+            return;
+        }
+    }
+    while (s < stop) {
         const unsigned hi = s[0] - (Base + 0x21u);
         const unsigned lo = s[1] - (Base + 0x21u);
         if (hi >= 94 || lo >= 94) {
             break;
         }
-        const unsigned code = kSjisOfCell[hi * 94 + lo];
-        p[0] = static_cast<Byte>(code >> 8);
-        p[1] = static_cast<Byte>(code);
+        std::memcpy(p, kSjisOfCell[hi * 94 + lo].data(), 2);
         p += 2;
         s += 2;
+    }
+}
+
+// Roman bytes up to the next ESC pass as they are, eight at a time while
+// there are eight on both sides: a line's few words cost no call. Output past
+// the ESC is scratch within the chunk.
+inline void RomanRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit) {
+    while (end - s >= 8 && limit - p >= 8) {
+        const std::uint64_t x = LoadWord(s) ^ (kOnes * kEsc);
+        const int n = BytesBeforeFlag((x - kOnes) & ~x & kHigh);
+        std::memcpy(p, s, 8);
+        s += n;
+        p += n;
+        if (n < 8) {
+            return;
+        }
+    }
+    while (s < end && p < limit && *s != kEsc) {
+        *p++ = *s++;
+    }
+}
+
+// The mode a designation selects: 0 roman, 1 kanji, 2 half-width katakana;
+// -1 for a set we do not know.
+inline int DesignatedMode(Byte intermediate, Byte final) {
+    if (intermediate == '$') {
+        return final == 'B' || final == '@' ? 1 : -1;
+    }
+    if (intermediate == '(') {
+        if (final == 'B' || final == 'J' || final == 'H') {
+            return 0;
+        }
+        return final == 'I' ? 2 : -1;
+    }
+    return -1;
+}
+
+// Runs of pairs or roman bytes and the whole designations between them, for as
+// long as nothing is held; a run ends where the next designation most likely
+// starts, so that is looked at first.
+inline void JisRuns(const Byte*& s, const Byte* end, Byte*& p, const Byte* limit, std::int32_t& mode) {
+    for (;;) {
+        if (mode == 1) {
+            PairRun<0>(s, end, p, limit);
+        } else if (mode == 0) {
+            RomanRun(s, end, p, limit);
+        }
+        if (end - s < 3 || s[0] != kEsc) {
+            return;
+        }
+        const int next = DesignatedMode(s[1], s[2]);
+        if (next < 0) {
+            return;
+        }
+        mode = next;
+        s += 3;
     }
 }
 
@@ -182,14 +281,14 @@ inline void AsciiRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limi
                                    static_cast<std::size_t>(std::max(limit - p, std::ptrdiff_t{0})));
     const Byte* const stop = s + n;
     while (stop - s >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, s, 8);
-        if (word & 0x8080808080808080ULL) {
-            break;
+        // As a roman run: the bytes past the first 8-bit one are scratch.
+        const int k = BytesBeforeFlag(LoadWord(s) & kHigh);
+        std::memcpy(p, s, 8);
+        s += k;
+        p += k;
+        if (k < 8) {
+            return;
         }
-        std::memcpy(p, &word, 8);
-        s += 8;
-        p += 8;
     }
     while (s < stop && *s < 0x80) {
         *p++ = *s++;
@@ -442,9 +541,12 @@ int CKanjiConverter::JisToSjis(KanjiConvState& st) {
             result = 1;
             break;
         }
-        if (esc == 0 && c.jisMode == 1 && lead == 0 && c.pendingKana == 0) {
+        if (esc == 0 && lead == 0 && c.pendingKana == 0) {
+            // Nothing held: a whole designation, a run of pairs or of roman
+            // bytes has one reading, so the state machine is only needed at
+            // the chunk ends, for held bytes and for unknown sequences.
             const Byte* const before = s;
-            PairRun<0>(s, end, c.p, limit);
+            JisRuns(s, end, c.p, limit, c.jisMode);
             if (s != before) {
                 continue;
             }
@@ -504,12 +606,8 @@ int CKanjiConverter::JisToSjis(KanjiConvState& st) {
                 esc = 0;
             }
         } else {
-            if (intermediate == '$' && (b == 'B' || b == '@')) {
-                c.jisMode = 1;
-            } else if (intermediate == '(' && b == 'I') {
-                c.jisMode = 2;
-            } else if (intermediate == '(' && (b == 'B' || b == 'J' || b == 'H')) {
-                c.jisMode = 0;
+            if (const int mode = DesignatedMode(intermediate, b); mode >= 0) {
+                c.jisMode = mode;
             } else {
                 // A set we do not know (JIS X 0212 and others): shown as it came.
                 c.p[0] = kEsc;

@@ -82,7 +82,7 @@ public:
 
     // Convert from src into dst. 1: dst is full, call again with the same state;
     // 0: the source is exhausted (then call flushKana once). dstUsed says how
-    // many bytes this call wrote.
+    // many bytes this call wrote; the rest of dst may have been used as scratch.
     static int JisToSjis(KanjiConvState& st);
     static int EucToSjis(KanjiConvState& st);
     static int SjisToJis(KanjiConvState& st);
