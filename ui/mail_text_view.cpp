@@ -312,6 +312,8 @@ void CMailTextView::SetText(std::string header, std::string body, bool unicode, 
     header_.Index(header_.bytes.size(), unicode_);
     body_.Index(body_.bytes.size(), unicode_);
     anchor_ = cursor_ = Position();
+    // A text that arrives anew shows its first chunk at once.
+    lastRefresh_.invalidate();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     if (wasEmpty && header_.bytes.empty() && body_.Text().empty()) {

@@ -558,6 +558,8 @@ void CMailViewDlg::SetSizeText(const std::string& text) {
 void CMailViewDlg::ResetProgress() {
     receivedTimer_->stop();
     receivedPending_.reset();
+    // A new receive shows its first step at once.
+    receivedShown_.invalidate();
     progress_->setRange(0, kReceiveSteps);
     progress_->setValue(0);
 }

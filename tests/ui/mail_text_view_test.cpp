@@ -188,6 +188,14 @@ TEST(MailTextView, ScrollBarsFollowAFastStreamOfChunks) {
         }
         bar->setValue(bar->maximum());
         EXPECT_EQ(rig.view.FirstVisibleLine(), 300 - page) << "the last lines can be scrolled to";
+        // The next receive, however soon, shows its first chunk at once.
+        rig.view.Clear();
+        std::string lines;
+        for (int i = 0; i < 200; ++i) {
+            lines += "again " + std::to_string(i) + "\r\n";
+        }
+        rig.view.AppendBody(lines);
+        EXPECT_EQ(bar->maximum(), 200 - page);
     }
 }
 

@@ -385,6 +385,13 @@ TEST(MailViewDlg, TheLiveTextShowsTheBodyAndTheProgressWhileTheMailArrives) {
     // The partial mail can be toggled like a whole one.
     QTest::mouseClick(rig.Button(CMailViewDlg::kHeaderCheck), Qt::LeftButton);
     EXPECT_EQ(rig.Text()->toPlainText(), QString::fromUtf8("Subject: s\n\n日本語\nnext\n"));
+
+    // The next receive, however soon it comes, shows its first step at once.
+    d.ResetProgress();
+    d.BeginReceive();
+    d.AppendReceivedText(reply.data(), 3, 3);
+    EXPECT_EQ(rig.SizeBox(), QStringLiteral("3/12.3Kbyte"));
+    d.EndReceive();
 }
 
 TEST(MailViewDlg, ButtonsAndKeysGoToTheFrame) {
