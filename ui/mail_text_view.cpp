@@ -312,7 +312,7 @@ void CMailTextView::SetText(std::string header, std::string body, bool unicode, 
     header_.Index(header_.bytes.size(), unicode_);
     body_.Index(body_.bytes.size(), unicode_);
     anchor_ = cursor_ = Position();
-    // A text that arrives anew shows its first chunk at once.
+    // A text that arrives anew starts its pace afresh.
     lastRefresh_.invalidate();
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
@@ -394,7 +394,13 @@ void CMailTextView::FinishAppending() {
 
 void CMailTextView::LiveRefresh(bool paint) {
     paintPending_ = paintPending_ || paint;
-    if (!lastRefresh_.isValid() || lastRefresh_.elapsed() >= kLiveRefreshMs) {
+    if (!lastRefresh_.isValid()) {
+        // A new text shows a moment after it starts: one that is whole by
+        // then (most mails on a fast link) is replaced by its converted
+        // reading without a flash of the raw one, and no redraw slows it.
+        lastRefresh_.start();
+        refreshTimer_->start(kLiveRefreshMs);
+    } else if (lastRefresh_.elapsed() >= kLiveRefreshMs) {
         RefreshNow();
     } else if (!refreshTimer_->isActive()) {
         refreshTimer_->start(kLiveRefreshMs - static_cast<int>(lastRefresh_.elapsed()));
