@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeView>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cerrno>
 
@@ -153,6 +154,21 @@ CFolderChooser::CFolderChooser(const QString& caption, const QString& instructio
             select();
         }
     });
+    // Rows the model adds later (a folder's entries come in batches) push
+    // the start folder down: it is brought back into view once they are in.
+    auto reselect = [this, select] {
+        if (following_ && !reselectPending_) {
+            reselectPending_ = true;
+            QTimer::singleShot(0, this, [this, select] {
+                reselectPending_ = false;
+                if (following_) {
+                    select();
+                }
+            });
+        }
+    };
+    connect(model_, &QAbstractItemModel::rowsInserted, this, reselect);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, reselect);
     // Once the user has the tree or the edit box, they lead.
     tree_->viewport()->installEventFilter(this);
     tree_->installEventFilter(this);

@@ -64,6 +64,7 @@ private:
     QDialogButtonBox* buttons_ = nullptr;
     QString path_;
     bool following_ = true;
+    bool reselectPending_ = false;
     int confirmed = 0;
 };
 
