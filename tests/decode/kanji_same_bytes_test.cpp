@@ -109,6 +109,18 @@ const std::size_t kChunks[] = {kKanjiMinChunk, kKanjiMinChunk + 1, kKanjiMinChun
 
 // Whole with every chunk size, cut at every offset, cut at every pair of
 // offsets (short texts), and one byte at a time.
+// A random text whole and cut at random places, into random chunk sizes,
+// with katakana widened or not.
+void ExpectSameWholeAndCut(const Routines& routines, std::string_view text, std::mt19937& rng) {
+    const bool widen = rng() % 4 != 0;
+    ExpectSame(routines, text, {}, kChunks[rng() % std::size(kChunks)], widen);
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = 0; at < text.size(); at += 1 + rng() % 7) {
+        cuts.push_back(at);
+    }
+    ExpectSame(routines, text, cuts, kChunks[rng() % std::size(kChunks)], widen);
+}
+
 void ExpectSameEveryWay(const Routines& routines, std::string_view text) {
     for (const bool widen : {true, false}) {
         for (const std::size_t chunk : kChunks) {
@@ -261,13 +273,7 @@ TEST(KanjiJisSame, RandomTextsReadAsBefore) {
                     break;
             }
         }
-        const bool widen = rng() % 4 != 0;
-        ExpectSame(kJis, text, {}, kChunks[rng() % std::size(kChunks)], widen);
-        std::vector<std::size_t> cuts;
-        for (std::size_t at = 0; at < text.size(); at += 1 + rng() % 7) {
-            cuts.push_back(at);
-        }
-        ExpectSame(kJis, text, cuts, kChunks[rng() % std::size(kChunks)], widen);
+        ExpectSameWholeAndCut(kJis, text, rng);
         if (HasFailure()) {
             return;
         }
@@ -372,13 +378,7 @@ TEST(KanjiEucSame, RandomTextsReadAsBefore) {
                     break;
             }
         }
-        const bool widen = rng() % 4 != 0;
-        ExpectSame(kEuc, text, {}, kChunks[rng() % std::size(kChunks)], widen);
-        std::vector<std::size_t> cuts;
-        for (std::size_t at = 0; at < text.size(); at += 1 + rng() % 7) {
-            cuts.push_back(at);
-        }
-        ExpectSame(kEuc, text, cuts, kChunks[rng() % std::size(kChunks)], widen);
+        ExpectSameWholeAndCut(kEuc, text, rng);
         if (HasFailure()) {
             return;
         }
