@@ -32,47 +32,28 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    return bytes.empty() || io::WriteAt(fd, bytes.data(), bytes.size(), 0);
-}
-
-}  // namespace
-
-std::optional<StoredMail> StoredMail::Write(const std::string& path, std::string_view raw) {
-    // A short name of its own: "<stem>.eml" plus a suffix could pass the
-    // file-name limit that the account's stem was cut for.
-    std::string sibling = FolderOf(path) + "/.eml-XXXXXX";
-    io::Fd fd(::mkostemp(sibling.data(), O_CLOEXEC));
-    if (!fd) {
-        return std::nullopt;
-    }
-    struct stat st {};
-    if (!WriteAll(fd.get(), raw) || ::fstat(fd.get(), &st) != 0 ||
-        ::rename(sibling.c_str(), path.c_str()) != 0) {
-        const int saved = errno;
-        ::unlink(sibling.c_str());
-        errno = saved;
-        return std::nullopt;
-    }
-    auto file = std::make_shared<File>();
-    file->path = path;
-    file->fd = std::move(fd);
-    file->device = st.st_dev;
-    file->inode = st.st_ino;
-    StoredMail mail;
-    mail.file_ = std::move(file);
-    return mail;
-}
-
-namespace {
-
 // Pieces of a few kilobytes are gathered to this size before they are
 // written: one call per piece would cost more than the copy.
 constexpr std::size_t kWriteBatch = 256 * 1024;
 
 }  // namespace
 
+std::optional<StoredMail> StoredMail::Write(const std::string& path, std::string_view raw) {
+    std::optional<StoredMail> mail;
+    int saved = 0;
+    {
+        StoredMailWriter writer(path);
+        writer.Append(raw);
+        mail = writer.Commit();
+        saved = errno;
+    }
+    errno = saved;
+    return mail;
+}
+
 StoredMailWriter::StoredMailWriter(std::string path) : path_(std::move(path)) {
+    // A short name of its own: "<stem>.eml" plus a suffix could pass the
+    // file-name limit that the account's stem was cut for.
     sibling_ = FolderOf(path_) + "/.eml-XXXXXX";
     fd_ = ::mkostemp(sibling_.data(), O_CLOEXEC);
     if (fd_ < 0) {
@@ -91,39 +72,40 @@ StoredMailWriter::~StoredMailWriter() {
     }
 }
 
-bool StoredMailWriter::Flush() {
-    if (!failed_ && !pending_.empty()) {
-        if (io::WriteAt(fd_, pending_.data(), pending_.size(), written_)) {
-            written_ += static_cast<std::int64_t>(pending_.size());
+bool StoredMailWriter::Put(std::string_view bytes) {
+    if (!failed_ && !bytes.empty()) {
+        if (io::WriteAt(fd_, bytes.data(), bytes.size(), written_)) {
+            written_ += static_cast<std::int64_t>(bytes.size());
         } else {
             failed_ = true;
             error_ = errno != 0 ? errno : EIO;
         }
     }
-    pending_.clear();
     return !failed_;
+}
+
+bool StoredMailWriter::Flush() {
+    const bool written = Put(pending_);
+    pending_.clear();
+    return written;
 }
 
 void StoredMailWriter::Append(std::string_view bytes) {
     if (failed_ || bytes.empty()) {
         return;
     }
+    if (pending_.size() + bytes.size() > kWriteBatch) {
+        // A piece as large as a batch goes as it is.
+        if (Flush() && bytes.size() >= kWriteBatch) {
+            Put(bytes);
+            return;
+        }
+        if (failed_) {
+            return;
+        }
+    }
     if (pending_.capacity() < kWriteBatch) {
         pending_.reserve(kWriteBatch);
-    }
-    if (pending_.size() + bytes.size() > kWriteBatch) {
-        if (!Flush()) {
-            return;
-        }
-        if (bytes.size() >= kWriteBatch) {
-            if (io::WriteAt(fd_, bytes.data(), bytes.size(), written_)) {
-                written_ += static_cast<std::int64_t>(bytes.size());
-            } else {
-                failed_ = true;
-                error_ = errno != 0 ? errno : EIO;
-            }
-            return;
-        }
     }
     pending_.append(bytes);
 }

@@ -59,6 +59,7 @@ public:
     std::optional<StoredMail> Commit();
 
 private:
+    bool Put(std::string_view bytes);
     bool Flush();
 
     std::string path_;
