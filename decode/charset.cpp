@@ -123,25 +123,6 @@ ConverterPtr Open(const char* name) {
     return c;
 }
 
-// An ESC that designates kanji or katakana, written as it is.
-bool HasRawJisEscape(std::string_view text) {
-    std::size_t at = 0;
-    while (at + 2 < text.size()) {
-        const void* esc = std::memchr(text.data() + at, '\x1b', text.size() - 2 - at);
-        if (esc == nullptr) {
-            return false;
-        }
-        at = static_cast<std::size_t>(static_cast<const char*>(esc) - text.data());
-        const char intermediate = text[at + 1];
-        const char final = text[at + 2];
-        if ((intermediate == '$' && (final == 'B' || final == '@')) || (intermediate == '(' && final == 'I')) {
-            return true;
-        }
-        ++at;
-    }
-    return false;
-}
-
 // The Japanese three (code -1 detects) to UTF-8 by way of Shift_JIS, the
 // same as Cp932TextToUtf8 of the kanji converter's text, a piece at a time:
 // a part of megabytes is not held a third time in between.
@@ -155,7 +136,7 @@ std::string JapaneseToUtf8(std::string_view bytes, std::int32_t code) {
     ConverterPtr from = Open("windows-31j");
     ConverterPtr to = Open("UTF-8");
     // Quoted-printable escapes are undone over the whole text at once.
-    if (!from || !to || (code == KANJI_JIS && !HasRawJisEscape(bytes))) {
+    if (!from || !to || (code == KANJI_JIS && FindJisDesignation(bytes) == std::string_view::npos)) {
         return Cp932TextToUtf8(CKanjiConverter::Convert(bytes.data(), bytes.size(), code, KANJI_SJIS));
     }
     UErrorCode err = U_ZERO_ERROR;

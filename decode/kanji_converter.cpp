@@ -295,29 +295,10 @@ inline void AsciiRun(const Byte*& s, const Byte* end, Byte*& p, const Byte* limi
     }
 }
 
-bool IsJisDesignation(Byte intermediate, Byte final) {
-    return (intermediate == '$' && (final == 'B' || final == '@')) || (intermediate == '(' && final == 'I');
-}
-
 // An ESC that designates kanji or katakana, anywhere in the text.
 bool HasJisEscape(const Byte* text, std::size_t length) {
-    if (length < 3) {
-        return false;
-    }
-    const Byte* p = text;
-    const Byte* const last = text + length - 2;  // an ESC here or later has no room for two bytes
-    while (p < last) {
-        const void* hit = std::memchr(p, kEsc, static_cast<std::size_t>(last - p));
-        if (hit == nullptr) {
-            return false;
-        }
-        p = static_cast<const Byte*>(hit);
-        if (IsJisDesignation(p[1], p[2])) {
-            return true;
-        }
-        ++p;
-    }
-    return false;
+    return FindJisDesignation(std::string_view(reinterpret_cast<const char*>(text), length)) !=
+           std::string_view::npos;
 }
 
 // The same designations written as quoted-printable ("=1B$B") after the first
@@ -821,6 +802,26 @@ bool CKanjiConverter::ConvertToFile(const char* text, std::size_t length, const 
     bool ok = out.empty() || std::fwrite(out.data(), 1, out.size(), file) == out.size();
     ok = std::fclose(file) == 0 && ok;
     return ok;
+}
+
+bool IsJisDesignation(unsigned char intermediate, unsigned char final) {
+    return (intermediate == '$' && (final == 'B' || final == '@')) || (intermediate == '(' && final == 'I');
+}
+
+std::size_t FindJisDesignation(std::string_view text, std::size_t from) {
+    // An ESC in the last two bytes has no room for its two.
+    while (text.size() >= 3 && from < text.size() - 2) {
+        const void* hit = std::memchr(text.data() + from, kEsc, text.size() - 2 - from);
+        if (hit == nullptr) {
+            return std::string_view::npos;
+        }
+        from = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+        if (IsJisDesignation(static_cast<Byte>(text[from + 1]), static_cast<Byte>(text[from + 2]))) {
+            return from;
+        }
+        ++from;
+    }
+    return std::string_view::npos;
 }
 
 }  // namespace wp

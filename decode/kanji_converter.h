@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace wp {
 
@@ -55,6 +56,13 @@ constexpr int VoicedMarkOffset(unsigned kana, unsigned next) {
     }
     return 0;
 }
+
+// ESC followed by these two designates kanji (ESC $ B, ESC $ @) or
+// half-width katakana (ESC ( I): what detection and the JIS reading settle on.
+bool IsJisDesignation(unsigned char intermediate, unsigned char final);
+// The offset of the first such designation written as it is at or after
+// `from` (its ESC), or npos; an ESC without two bytes after it is none yet.
+std::size_t FindJisDesignation(std::string_view text, std::size_t from = 0);
 
 class CKanjiConverter {
 public:

@@ -11,10 +11,6 @@ namespace {
 using Byte = unsigned char;
 constexpr Byte kEsc = 0x1B;
 
-bool IsDesignation(Byte intermediate, Byte final) {
-    return (intermediate == '$' && (final == 'B' || final == '@')) || (intermediate == '(' && final == 'I');
-}
-
 }  // namespace
 
 void KanjiStreamDetector::Feed(const char* data, std::size_t length) {
@@ -36,7 +32,7 @@ void KanjiStreamDetector::Feed(const char* data, std::size_t length) {
             joined[n++] = p[i];
         }
         for (std::size_t i = 0; i + 2 < n && i < tailSize_; ++i) {
-            if (joined[i] == kEsc && IsDesignation(joined[i + 1], joined[i + 2])) {
+            if (joined[i] == kEsc && IsJisDesignation(joined[i + 1], joined[i + 2])) {
                 jisEscape_ = true;
             }
         }
@@ -46,7 +42,7 @@ void KanjiStreamDetector::Feed(const char* data, std::size_t length) {
                 break;
             }
             at = static_cast<const Byte*>(hit);
-            jisEscape_ = IsDesignation(at[1], at[2]);
+            jisEscape_ = IsJisDesignation(at[1], at[2]);
             ++at;
         }
         // The last two bytes wait for the next piece.
@@ -88,7 +84,7 @@ void KanjiStreamDetector::Feed(const char* data, std::size_t length) {
             auto quotedAt = [](std::string_view text) {
                 for (std::size_t at = text.find("=1B"); at != std::string_view::npos; at = text.find("=1B", at + 1)) {
                     if (at + 5 <= text.size() &&
-                        IsDesignation(static_cast<Byte>(text[at + 3]), static_cast<Byte>(text[at + 4]))) {
+                        IsJisDesignation(static_cast<Byte>(text[at + 3]), static_cast<Byte>(text[at + 4]))) {
                         return true;
                     }
                 }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "decode/charset.h"
+#include "decode/kanji_converter.h"
 #include "decode/mime_body.h"
 
 namespace wp {
@@ -38,10 +39,6 @@ bool HasHighByte(std::string_view text) {
         }
     }
     return false;
-}
-
-bool IsDesignation(char intermediate, char final) {
-    return (intermediate == '$' && (final == 'B' || final == '@')) || (intermediate == '(' && final == 'I');
 }
 
 }  // namespace
@@ -167,23 +164,9 @@ void ArrivingMail::Convert() {
     if (legacyState_ == Legacy::kDesignation) {
         // Detection and the JIS reading both settle on a designation
         // written as it is; without one the whole text decides at the end.
-        std::size_t at = looked_;
-        bool found = false;
-        while (at + 2 < text_.size()) {
-            const void* esc = std::memchr(text_.data() + at, '\x1b', text_.size() - 2 - at);
-            if (esc == nullptr) {
-                at = text_.size() - 2;
-                break;
-            }
-            at = static_cast<std::size_t>(static_cast<const char*>(esc) - text_.data());
-            if (IsDesignation(text_[at + 1], text_[at + 2])) {
-                found = true;
-                break;
-            }
-            ++at;
-        }
-        looked_ = at;
-        if (!found) {
+        if (FindJisDesignation(text_, looked_) == npos) {
+            // An ESC in the last two bytes is looked at again with more.
+            looked_ = std::max(looked_, text_.size() >= 2 ? text_.size() - 2 : 0);
             return;
         }
         legacyState_ = Legacy::kReady;
