@@ -322,24 +322,35 @@ MailTextParts PartsToShow(const MailView& view, bool headerShown, bool source) {
     return parts;
 }
 
+namespace {
+
+// Where the body of a converted mail starts: after the first empty line at
+// or after `from`, the header part's end; npos when there is none.
+std::size_t BodyStart(std::string_view text, std::size_t from) {
+    const std::size_t blank = text.find(kEmptyLine, from);
+    return blank == npos ? npos : blank + kEmptyLine.size();
+}
+
+}  // namespace
+
 MailTextParts SplitMailText(std::string_view text, bool headerShown) {
     MailTextParts parts;
     std::size_t eol = text.find("\r\n");
     if (eol == npos) {
         return parts;
     }
-    std::string_view rest = text.substr(eol + 2);
+    const std::size_t from = eol + 2;
     if (headerShown) {
-        parts.body.assign(rest);
+        parts.body.assign(text.substr(from));
         return parts;
     }
-    std::size_t blank = rest.find(kEmptyLine);
-    if (blank == npos) {
-        parts.header.assign(rest);
+    const std::size_t body = BodyStart(text, from);
+    if (body == npos) {
+        parts.header.assign(text.substr(from));
         return parts;
     }
-    parts.header.assign(rest.substr(0, blank + kEmptyLine.size()));
-    parts.body.assign(rest.substr(blank + kEmptyLine.size()));
+    parts.header.assign(text.substr(from, body - from));
+    parts.body.assign(text.substr(body));
     return parts;
 }
 
@@ -461,14 +472,14 @@ namespace {
 
 MailTextParts TakeHeaderPartFrom(std::string text, std::size_t from) {
     MailTextParts parts;
-    const std::size_t blank = text.find(kEmptyLine, from);
-    if (blank == npos) {
+    const std::size_t body = BodyStart(text, from);
+    if (body == npos) {
         text.erase(0, from);
         parts.header = std::move(text);
         return parts;
     }
-    parts.header.assign(text, from, blank + kEmptyLine.size() - from);
-    parts.bodyFrom = blank + kEmptyLine.size();
+    parts.header.assign(text, from, body - from);
+    parts.bodyFrom = body;
     parts.body = std::move(text);
     return parts;
 }
