@@ -171,7 +171,7 @@ bool MailChecker::MakeWay(int kind, bool canWait) {
     // A check, even one that has reported and is not gone yet, may hold the
     // account's cache and a connection: the user's operation beside it would
     // be refused as if another process wrote the files.
-    if (!check_ && !finished_) {
+    if (Quiet()) {
         return true;
     }
     if (check_ && check_->Running()) {
@@ -208,7 +208,7 @@ void MailChecker::WindowClosed() {
 }
 
 void MailChecker::CheckGone() {
-    if (check_ || finished_ || !held_) {
+    if (!Quiet() || !held_) {
         return;
     }
     const int kind = *std::exchange(held_, std::nullopt);

@@ -304,8 +304,6 @@ CMailTextView::~CMailTextView() = default;
 
 void CMailTextView::SetText(std::string header, std::string body, bool unicode, std::size_t bodyFrom) {
     const bool wasEmpty = header_.bytes.empty() && body_.Text().empty();
-    header_.Reset();
-    body_.Reset();
     unicode_ = unicode;
     header_.Take(std::move(header), 0);
     body_.Take(std::move(body), bodyFrom);
